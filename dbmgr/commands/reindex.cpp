@@ -1,0 +1,8 @@
+/*
+ * reindex.cpp - the reindex command.  (Not yet written.)
+ */
+#include "../vldbmgr.h"
+
+void RunReindexCommand(void)
+{
+}

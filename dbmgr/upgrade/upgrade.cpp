@@ -1,0 +1,8 @@
+/*
+ * upgrade.cpp - the upgrade command.  (Not yet written.)
+ */
+#include "../vldbmgr.h"
+
+void RunUpgradeCommand(void)
+{
+}
