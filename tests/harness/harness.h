@@ -37,7 +37,8 @@ struct RunOptions
       pipe.  Without it the tool has no controlling terminal at all. */
    bool bPty = false;
    /* Keys typed on the terminal, one at a time, each when the tool waits
-      for a key (only with bPty). */
+      for a key (only with bPty).  When they run out and the tool waits for
+      three seconds more, the terminal gets end of input (Ctrl-D). */
    std::string keys;
    /* Extra environment entries, "NAME=value". */
    std::vector<std::string> env;
