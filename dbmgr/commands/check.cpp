@@ -104,7 +104,7 @@ void RunCheckCommand(void)
       transaction they would stand at once, so the check does not start. */
    if (!DBBegin(g_hDatabase))
    {
-      ConsolePrintf("Cannot start a transaction; no repair may run outside one\n");
+      ConsolePrintf("ERROR: Cannot begin a transaction, and the check makes no repair outside one\n");
       ConsolePrintf("Database check %s\n", "aborted");
       return;
    }

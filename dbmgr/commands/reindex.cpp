@@ -87,12 +87,7 @@ void RunReindexCommand(void)
    char szHolder[LOCK_TEXT_SIZE], szInfo[LOCK_TEXT_SIZE];
    if (ReadDatabaseLock(szHolder, szInfo))
    {
-      /* The texts come from the database: show control characters visibly. */
-      ConsoleWrite("Database is locked by server ");
-      ConsoleWriteVisible(szHolder);
-      ConsoleWrite(" [");
-      ConsoleWriteVisible(szInfo);
-      ConsoleWrite("]\n");
+      PrintDatabaseLocked(szHolder, szInfo);
       return;
    }
 
