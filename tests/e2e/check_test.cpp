@@ -356,6 +356,165 @@ TEST_P(CheckTest, StoredNameIsShownSafely)
                        "Database check completed\n");
 }
 
+/* A database of another format version is refused before the lock is read or a stage runs. */
+TEST_P(CheckTest, OtherFormatVersionIsRefused)
+{
+   struct
+   {
+      const char *version;   /* stored DBFormatVersion; nullptr: no row */
+      std::string message;
+   } cases[] = {
+      { "82", "Your database has format version 82, this tool is compiled for version 83.\n"
+              "Use \"upgrade\" command to upgrade your database first.\n" },
+      { "84", "Your database has format version 84, this tool is compiled for version 83.\n"
+              "You need to upgrade your server before using this database.\n" },
+      { nullptr, "Your database has format version 0, this tool is compiled for version 83.\n"
+                 "Use \"upgrade\" command to upgrade your database first.\n" },
+   };
+   for (const auto &c : cases)
+   {
+      SCOPED_TRACE(c.version ? c.version : "no row");
+      vt::TestDb db = MaintDb(GetParam());
+      // A locked database with a broken row: neither the lock nor the row is looked at.
+      vt::Exec(db, Props(60, "stale", 0, 0));
+      vt::SetConfigValue(db, "DBLockStatus", "srv1");
+      if (c.version)
+         vt::SetConfigValue(db, "DBFormatVersion", c.version);
+      else
+         vt::Exec(db, "DELETE FROM config WHERE var_name='DBFormatVersion'");
+      vt::RunResult r = vt::Run(db, { "-f", "check" });
+      EXPECT_EQ(r.out, Head() + c.message + "Database check aborted\n");
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(vt::ConfigValue(db, "DBLockStatus"), "srv1");
+      EXPECT_EQ(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=60"), "0");
+   }
+}
+
+/* A locked database: the unlock question; no aborts, yes clears the lock and the check runs. */
+TEST_P(CheckTest, LockedDatabaseAsksForUnlock)
+{
+   const std::string prompt = "Database is locked by server srv1 [pid 42]\nDo you wish to force database unlock? (Y/N) ";
+   vt::TestDb db = MaintDb(GetParam());
+   vt::Exec(db, SoundRows() + Props(60, "stale", 0, 0));
+   vt::SetConfigValue(db, "DBLockStatus", "srv1");
+   vt::SetConfigValue(db, "DBLockInfo", "pid#2042");
+
+   vt::RunOptions opt;
+   opt.bPty = true;
+   opt.keys = "n";
+   vt::RunResult r = vt::Run(db, { "check" }, opt);
+   EXPECT_EQ(r.out, Head() + prompt + "N\nDatabase check aborted\n");
+   EXPECT_EQ(vt::ConfigValue(db, "DBLockStatus"), "srv1");
+
+   // Without a terminal the answer is no as well.
+   r = vt::Run(db, { "check" });
+   EXPECT_EQ(r.out, Head() + prompt + "N\nDatabase check aborted\n");
+
+   // The unlock stands by itself even though the check's repairs are rolled back.
+   opt.keys = "yyn";
+   r = vt::Run(db, { "check" }, opt);
+   EXPECT_EQ(vt::ShowColors(r.out),
+             Head() + prompt + "Y\nDatabase lock removed\n" + ColorLine(kNodes, "PASSED") +
+                ColorLine(kInterfaces, "PASSED") + ColorLine(kServices, "PASSED") + ColorLine(kClusters, "PASSED") +
+                ColorStage(kProperties) + "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) Y\n" +
+                ColorLine(kProperties, "FIXED ") + ColorLine(kPolicy, "PASSED") +
+                "1 errors was found, 1 errors was corrected\nAll errors in database was fixed\n"
+                "Commit changes (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n"
+                "Database check completed\n");
+   EXPECT_EQ(vt::ConfigValue(db, "DBLockStatus"), "UNLOCKED");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=60"), "0");
+
+   // -f answers the lock question too.
+   vt::SetConfigValue(db, "DBLockStatus", "srv1");
+   r = vt::Run(db, { "-f", "check" });
+   EXPECT_EQ(r.out, Head() + prompt + "Y\nDatabase lock removed\n" + PassedStages(1, 4) + Stage(kProperties) +
+                       "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) Y\n" + Fixed(kProperties) +
+                       PassedStages(6, 6) + "1 errors was found, 1 errors was corrected\n"
+                       "All errors in database was fixed\n" + kCommitted);
+   EXPECT_EQ(vt::ConfigValue(db, "DBLockStatus"), "UNLOCKED");
+   EXPECT_NE(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=60"), "0");
+}
+
+/* -t echoes every select and repair of the stages, in white and green on a terminal. */
+TEST_P(CheckTest, TraceShowsStageStatements)
+{
+   vt::TestDb db = MaintDb(GetParam());
+   vt::Exec(db, "INSERT INTO cluster_members (cluster_id,node_id) VALUES (20,97);\n");
+   vt::RunResult r = vt::Run(db, { "-t", "-f", "check" });
+   auto t = [](const std::string &q) { return ">>> " + q + "\n"; };
+   EXPECT_EQ(r.out, Head() + Stage(kNodes) + t("SELECT id,primary_ip FROM nodes") + "[PASSED]\n" +
+                       Stage(kInterfaces) + t("SELECT id,node_id FROM interfaces") + "[PASSED]\n" + Stage(kServices) +
+                       t("SELECT id,node_id FROM network_services") + "[PASSED]\n" + Stage(kClusters) +
+                       t("SELECT cluster_id,node_id FROM cluster_members") + t("SELECT id FROM nodes WHERE id=97") +
+                       t("SELECT name FROM object_properties WHERE object_id=20") +
+                       "\rCluster object <unknown> [20] refers to non-existing node 97. Dereference? (Y/N) Y\n" +
+                       t("DELETE FROM cluster_members WHERE cluster_id=20 AND node_id=97") + Fixed(kClusters) +
+                       Stage(kProperties) + t("SELECT object_id,name,last_modified FROM object_properties") +
+                       "[PASSED]\n" + Stage(kPolicy) + t("SELECT object_id FROM policy_source_list") +
+                       t("SELECT event_code FROM policy_event_list") + t("SELECT action_id FROM policy_action_list") +
+                       "[PASSED]\n1 errors was found, 1 errors was corrected\nAll errors in database was fixed\n" +
+                       kCommitted);
+}
+
+/* Repairs that fail: shown where they happen, counted only by each stage's own rule. */
+TEST_P(CheckTest, FailingRepairs)
+{
+   if (GetParam() != vt::Engine::SQLite)
+      GTEST_SKIP() << "makes statements fail with SQLite triggers and compares SQLite's error texts";
+   vt::TestDb db = MaintDb(GetParam());
+   vt::Exec(db, SoundRows() +
+                   // node 31: its delete fails; node 32: its acl delete fails
+                   "INSERT INTO nodes (id,primary_ip) VALUES (31,'10.0.0.31');\n" + Props(31, "n31") +
+                   "INSERT INTO acl (object_id,user_id,access_rights) VALUES (31,0,1);\n"
+                   "INSERT INTO nodes (id,primary_ip) VALUES (32,'10.0.0.32');\n" + Props(32, "n32") +
+                   "INSERT INTO acl (object_id,user_id,access_rights) VALUES (32,0,1);\n"
+                   // interface 41: gone, but its properties delete fails; it still counts
+                   "INSERT INTO interfaces (id,node_id) VALUES (41,99);\n" + Props(41, "eth9") +
+                   "CREATE TRIGGER keep31 BEFORE DELETE ON nodes WHEN old.id=31 "
+                   "BEGIN SELECT RAISE(ABORT,'node 31 is protected'); END;\n"
+                   "CREATE TRIGGER keepacl32 BEFORE DELETE ON acl WHEN old.object_id=32 "
+                   "BEGIN SELECT RAISE(ABORT,'acl 32 is protected'); END;\n"
+                   "CREATE TRIGGER keep41 BEFORE DELETE ON object_properties WHEN old.object_id=41 "
+                   "BEGIN SELECT RAISE(ABORT,'properties 41 are protected'); END;\n");
+   vt::RunResult r = vt::Run(db, { "-f", "check" });
+   EXPECT_EQ(r.out, Head() + Stage(kNodes) + "\rUnlinked node object 31 (\"n31\"). Delete? (Y/N) Y\n" +
+                       "SQL query failed (node 31 is protected):\nDELETE FROM nodes WHERE id=31\n" +
+                       "\rUnlinked node object 32 (\"n32\"). Delete? (Y/N) Y\n" +
+                       "SQL query failed (acl 32 is protected):\nDELETE FROM acl WHERE object_id=32\n" +
+                       Error(kNodes) + Stage(kInterfaces) + "\rUnlinked interface object 41 (\"eth9\"). Delete? (Y/N) Y\n" +
+                       "SQL query failed (properties 41 are protected):\n"
+                       "DELETE FROM object_properties WHERE object_id=41\n" +
+                       Fixed(kInterfaces) + PassedStages(3, 6) + "3 errors was found, 1 errors was corrected\n"
+                       "Database still contain errors\n" + kCommitted);
+   // Node 31 stays whole: its access rights and properties are not taken from it.
+   EXPECT_EQ(Rows(vt::Query(db, "SELECT (SELECT COUNT(*) FROM nodes WHERE id=31),"
+                                "(SELECT COUNT(*) FROM acl WHERE object_id=31),"
+                                "(SELECT COUNT(*) FROM object_properties WHERE object_id=31)")),
+             "1|1|1;");
+   // Node 32 is gone with its properties; only the protected acl row remains.
+   EXPECT_EQ(Rows(vt::Query(db, "SELECT (SELECT COUNT(*) FROM nodes WHERE id=32),"
+                                "(SELECT COUNT(*) FROM acl WHERE object_id=32),"
+                                "(SELECT COUNT(*) FROM object_properties WHERE object_id=32)")),
+             "0|1|0;");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT COUNT(*) FROM interfaces WHERE id=41"), "0");
+}
+
+/* A table that cannot be read ends its stage with a verdict and the next stage runs. */
+TEST_P(CheckTest, UnreadableTableSkipsItsWork)
+{
+   vt::TestDb db = MaintDb(GetParam());
+   vt::Exec(db, Props(60, "stale", 0, 0) + "DROP TABLE interfaces;\nDROP TABLE policy_event_list;\n"
+                "INSERT INTO policy_action_list (rule_id,action_id) VALUES (2,8);\n");
+   vt::RunResult r = vt::Run(db, { "-f", "check" });
+   EXPECT_EQ(r.out, Head() + PassedStages(1, 1) + Stage(kInterfaces) +
+                       "SQL query failed:\nSELECT id,node_id FROM interfaces\n[PASSED]\n" + PassedStages(3, 4) +
+                       Stage(kProperties) + "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) Y\n" +
+                       Fixed(kProperties) + Stage(kPolicy) +
+                       "SQL query failed:\nSELECT event_code FROM policy_event_list\n" +
+                       "\rInvalid action ID 8 used. Correct? (Y/N) Y\n" + Fixed(kPolicy) +
+                       "2 errors was found, 2 errors was corrected\nAll errors in database was fixed\n" + kCommitted);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CheckTest, ::testing::ValuesIn(vt::TestEngines()),
                          [](const auto &info) { return std::string(vt::EngineName(info.param)); });
 
