@@ -10,14 +10,6 @@
 #include <string.h>
 #include <unistd.h>
 
-/*** Process-wide state, set here and nowhere else ***/
-db_handle_t g_hDatabase = NULL;            /* the one open connection */
-SqlDialect g_nDbSyntax = DIALECT_MYSQL;    /* detected from the config row DBSyntax */
-int g_bTraceQueries = 0;                   /* -t */
-int g_bForceRepair = 0;                    /* -f */
-int g_bIgnoreSqlErrors = 0;                /* -X */
-const char *g_pszMySqlTableType = "";      /* -I, -M */
-
 /* Size of the configuration file path buffer. */
 #define CONFIG_PATH_SIZE 260
 

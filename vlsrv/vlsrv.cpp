@@ -32,7 +32,7 @@
 
 char g_szDbDriver[DB_DRIVER_SIZE] = "sqlite";
 char g_szDbDrvParams[DB_DRVPARAMS_SIZE] = "";
-char g_szDbServer[DB_SERVER_SIZE] = "127.0.0.1";
+char g_szDbServer[DB_SERVER_SIZE] = "localhost";
 char g_szDbLogin[DB_LOGIN_SIZE] = "velmor";
 char g_szDbPassword[DB_PASSWORD_SIZE] = "";
 char g_szDbName[DB_NAME_SIZE] = "velmor.db";
