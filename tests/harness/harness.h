@@ -107,7 +107,7 @@ TestDb InitDb(Engine e = Engine::SQLite);
 std::string ConfigValue(const TestDb &db, const std::string &name);
 void SetConfigValue(const TestDb &db, const std::string &name, const std::string &value);
 
-/* Replaces every "\r\n"-free escape sequence of colour by a readable tag
+/* Replaces every colour escape sequence by a readable tag
    ("<15>", "<7>" ...), so colour expectations read well. */
 std::string ShowColors(const std::string &out);
 
