@@ -126,6 +126,9 @@ int ReadDatabaseLock(char *pszHolder, char *pszInfo);
  */
 int ConfirmForcedUnlock(const char *pszHolder, const char *pszInfo);
 
+/* PrintDatabaseLocked - "Database is locked by server %s [%s]\n" (reindex). */
+void PrintDatabaseLocked(const char *pszHolder, const char *pszInfo);
+
 void RunUnlockCommand(void);
 
 /*** commands/check.cpp, commands/checkstages.cpp ***/

@@ -37,7 +37,8 @@ struct RunOptions
       pipe.  Without it the tool has no controlling terminal at all. */
    bool bPty = false;
    /* Keys typed on the terminal, one at a time, each when the tool waits
-      for a key (only with bPty). */
+      for a key (only with bPty).  When they run out and the tool waits for
+      three seconds more, the terminal gets end of input (Ctrl-D). */
    std::string keys;
    /* Extra environment entries, "NAME=value". */
    std::vector<std::string> env;
@@ -107,7 +108,7 @@ TestDb InitDb(Engine e = Engine::SQLite);
 std::string ConfigValue(const TestDb &db, const std::string &name);
 void SetConfigValue(const TestDb &db, const std::string &name, const std::string &value);
 
-/* Replaces every "\r\n"-free escape sequence of colour by a readable tag
+/* Replaces every colour escape sequence by a readable tag
    ("<15>", "<7>" ...), so colour expectations read well. */
 std::string ShowColors(const std::string &out);
 
