@@ -9,8 +9,11 @@
 #ifndef VLDBMGR_TEST_HARNESS_H
 #define VLDBMGR_TEST_HARNESS_H
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace vt {
 
@@ -65,6 +68,14 @@ enum class Engine
 };
 
 const char *EngineName(Engine e);          /* "sqlite", "pgsql", "mysql", "odbc" */
+
+/* Test names and messages show the engine's name:
+   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, testing::ValuesIn(vt::TestEngines()), vt::EngineParamName()); */
+inline void PrintTo(Engine e, std::ostream *os) { *os << EngineName(e); }
+struct EngineParamName
+{
+   std::string operator()(const testing::TestParamInfo<Engine> &info) const { return EngineName(info.param); }
+};
 const char *EngineSyntax(Engine e);        /* DBSyntax text: "SQLITE", "PGSQL", "MYSQL"; ODBC: "PGSQL" */
 
 /* The engines the tests can reach here: SQLite always, the servers when
