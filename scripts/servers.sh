@@ -17,7 +17,8 @@
 #
 # Source it before running the suites:  . <dir>/env && ctest ...
 # A server whose packages are missing is skipped with a note; its variables
-# are then left out of the env file and its suites are not run.
+# are then left out of the env file and its suites are not run.  A server
+# that is installed but does not start makes "start" fail.
 #
 # Run as root, the servers run as the "postgres" and "mysql" system users
 # that the Debian packages create (PostgreSQL refuses to run as root).
@@ -92,7 +93,7 @@ pg_bindir() {
 
 start_pgsql() {
    local bin port pw data=$DIR/pg
-   bin=$(pg_bindir) || { echo "servers.sh: PostgreSQL server not installed, skipped" >&2; return 1; }
+   bin=$(pg_bindir) || { echo "servers.sh: PostgreSQL server not installed, skipped" >&2; return 2; }
    pw=$(new_password)
    mkdir -p "$data" "$DIR/pgrun" || return 1
    printf '%s\n' "$pw" > "$DIR/pg.pw"
@@ -138,7 +139,7 @@ start_mysql() {
    server=$(command -v mariadbd || command -v mysqld || ls /usr/sbin/mariadbd /usr/sbin/mysqld 2>/dev/null | head -n 1)
    if [ -z "$server" ] || ! command -v mariadb-install-db >/dev/null 2>&1; then
       echo "servers.sh: MariaDB server not installed, skipped" >&2
-      return 1
+      return 2
    fi
    [ "$(id -u)" -eq 0 ] || user=$(id -un)
    pw=$(new_password)
@@ -200,15 +201,24 @@ odbc_driver() {
    return 1
 }
 
+stop_all() {
+   stop_pgsql
+   stop_mysql
+   rm -rf "$DIR/pg" "$DIR/pgrun" "$DIR/my" "$DIR/myrun" "$DIR/env" "$DIR/pg-initdb.log" "$DIR/my-install.log"
+}
+
 case $ACTION in
 start)
    mkdir -p "$DIR" || die "cannot create $DIR"
    DIR=$(cd "$DIR" && pwd)
-   [ -e "$DIR/pg" ] || [ -e "$DIR/my" ] && die "$DIR already holds servers; stop them first"
+   # Servers left behind by an earlier run that did not stop them.
+   stop_all
    : > "$DIR/env"
-   ok=0
-   if start_pgsql; then
-      ok=1
+   chmod 600 "$DIR/env"
+   failed=0
+   start_pgsql
+   rc=$?
+   if [ $rc -eq 0 ]; then
       if drv=$(odbc_driver); then
          echo "export VLT_ODBC_DRIVER=$drv" >> "$DIR/env"
       else
@@ -216,18 +226,26 @@ start)
       fi
    else
       stop_pgsql
+      [ $rc -eq 1 ] && failed=1
    fi
-   if start_mysql; then ok=1; else stop_mysql; fi
-   chmod 600 "$DIR/env"
-   [ $ok -eq 1 ] || die "no server started"
+   start_mysql
+   rc=$?
+   if [ $rc -ne 0 ]; then
+      stop_mysql
+      [ $rc -eq 1 ] && failed=1
+   fi
+   # An installed server that does not start is a failure; a missing one
+   # only leaves its suites out.
+   if [ $failed -ne 0 ]; then
+      stop_all
+      die "a server failed to start"
+   fi
    echo "Environment written to $DIR/env"
    ;;
 stop)
    [ -d "$DIR" ] || exit 0
    DIR=$(cd "$DIR" && pwd)
-   stop_pgsql
-   stop_mysql
-   rm -rf "$DIR/pg" "$DIR/pgrun" "$DIR/my" "$DIR/myrun" "$DIR/env" "$DIR"/pg-initdb.log "$DIR"/my-install.log
+   stop_all
    ;;
 *)
    usage
