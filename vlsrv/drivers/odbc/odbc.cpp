@@ -140,7 +140,7 @@ void SetDiagError(SQLSMALLINT nType, SQLHANDLE h, char *pszError, size_t nErrorS
    }
    // Drivers end some messages with a line end; the tool shows one line.
    for (char &ch : text)
-      if (ch == '\n' || ch == '\r')
+      if (ch == '\n' || ch == '\r' || ch == '\t')
          ch = ' ';
    while (!text.empty() && text.back() == ' ')
       text.pop_back();
