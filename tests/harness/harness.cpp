@@ -272,10 +272,10 @@ RunResult RunTool(const std::vector<std::string> &args, const RunOptions &opt)
          }
          else if (nextKey >= opt.keys.size() && now - waitingSince > 3.0)
          {
-            // Nobody will type more: hang up, as a closed terminal would.
-            close(fdMaster);
-            fdMaster = -1;
-            outOpen = false;
+            // Nobody will type more: end of input, as Ctrl-D on a terminal.
+            if (write(fdMaster, "\x04", 1) == 1)
+               lastKey = now;
+            waitingSince = 0;
          }
       }
       else

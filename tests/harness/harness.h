@@ -9,8 +9,11 @@
 #ifndef VLDBMGR_TEST_HARNESS_H
 #define VLDBMGR_TEST_HARNESS_H
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace vt {
 
@@ -37,7 +40,8 @@ struct RunOptions
       pipe.  Without it the tool has no controlling terminal at all. */
    bool bPty = false;
    /* Keys typed on the terminal, one at a time, each when the tool waits
-      for a key (only with bPty). */
+      for a key (only with bPty).  When they run out and the tool waits for
+      three seconds more, the terminal gets end of input (Ctrl-D). */
    std::string keys;
    /* Extra environment entries, "NAME=value". */
    std::vector<std::string> env;
@@ -64,6 +68,14 @@ enum class Engine
 };
 
 const char *EngineName(Engine e);          /* "sqlite", "pgsql", "mysql", "odbc" */
+
+/* Test names and messages show the engine's name:
+   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, testing::ValuesIn(vt::TestEngines()), vt::EngineParamName()); */
+inline void PrintTo(Engine e, std::ostream *os) { *os << EngineName(e); }
+struct EngineParamName
+{
+   std::string operator()(const testing::TestParamInfo<Engine> &info) const { return EngineName(info.param); }
+};
 const char *EngineSyntax(Engine e);        /* DBSyntax text: "SQLITE", "PGSQL", "MYSQL"; ODBC: "PGSQL" */
 
 /* The engines the tests can reach here: SQLite always, the servers when
