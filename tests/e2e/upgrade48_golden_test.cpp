@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -100,6 +101,15 @@ TEST(Upgrade48Golden, TableTypeSuffixOnlyOnCreatedTables)
    vt::Exec(db, "BEGIN;\n" + vt::ReadFile(vt::SourceDir() + "/tests/fixtures/v48.sql") + "COMMIT;\n");
    vt::SetConfigValue(db, "DBSyntax", "MYSQL");
    vt::RunResult r = vt::Run(db, { "-t", "-X", "-I", "upgrade" });
+
+   // The rebuilds that lost rows here kept them in files: remove those.
+   const std::string saved = " as they were before this step are saved in ";
+   for (size_t at = r.out.find(saved); at != std::string::npos; at = r.out.find(saved, at + 1))
+   {
+      size_t start = at + saved.size();
+      std::string path = r.out.substr(start, r.out.find('\n', start) - start);
+      EXPECT_EQ(remove(path.c_str()), 0) << path;
+   }
 
    int nCreated = 0;
    size_t pos = 0;
