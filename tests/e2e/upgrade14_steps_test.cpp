@@ -41,8 +41,12 @@ protected:
       return std::regex_replace(out, std::regex("SQL query failed \\([^\n]*\\):\n"), "SQL query failed (...):\n");
    }
 
-   /* Output of a walk through the step lines from..to, extra[v] after line v. */
-   static std::string Walk(int from, int to, const std::map<int, std::string> &extra, const std::string &end)
+   /*
+    * Output of a walk through the step lines from..to, extra[v] after line v,
+    * ending with the failure `end` of step `to`.  On MySQL, whose schema
+    * changes commit at once, the driver warns that the rollback is partial.
+    */
+   std::string Walk(int from, int to, const std::map<int, std::string> &extra, const std::string &end)
    {
       std::string out = std::string(vt::kBanner) + "Upgrading database...\n";
       for (int v = from; v <= to; v++)
@@ -52,7 +56,12 @@ protected:
          if (it != extra.end())
             out += it->second;
       }
-      return out + end + "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+      out += end + "Rolling back last stage due to upgrade errors...\n";
+      if (GetParam() == vt::Engine::MySQL)
+         out += "WARNING: MySQL commits every schema change at once: what the step from version " +
+                std::to_string(to) + " to " + std::to_string(to + 1) +
+                "\nchanged in the schema before the error cannot be rolled back, so the step may be partly applied.\n";
+      return out + "Database upgrade failed\n";
    }
 };
 
