@@ -200,6 +200,11 @@ void ExpectConvertedFixture(const vt::TestDb &db)
              "2) Item description#0D#0A   3) Threshold value#0D#0A   4) Actual value#0D#0A   5) Data collection item "
              "ID#0D#0A   6) Instance");
    EXPECT_EQ(vt::QueryValue(db, "SELECT description FROM event_cfg WHERE event_code=5000"), "kept");
+   // 4003 was inserted before that rewrite and took it too.
+   EXPECT_EQ(vt::QueryValue(db, "SELECT description FROM event_cfg WHERE event_code=4003"),
+             vt::QueryValue(db, "SELECT description FROM event_cfg WHERE event_code=4000"));
+   // An existing row keeps its value: the fixture's 90 days, not the default 60 of step 33 to 34.
+   EXPECT_EQ(vt::ConfigValue(db, "SyslogRetentionTime"), "90");
    EXPECT_EQ(vt::ConfigValue(db, "StatusCalculationAlgorithm"), "1");
    EXPECT_EQ(vt::ConfigValue(db, "IDataIndexCreationCommand_0"), "CREATE INDEX idx_item_id ON idata_%d(item_id)");
 
