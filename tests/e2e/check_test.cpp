@@ -114,7 +114,7 @@ std::vector<RepairCase> RepairCases()
            "\rObject 30 [lost_node_30] has invalid timestamp. Correct? " + yes + Fixed(kProperties) +
            PassedStages(6, 6),
         2,
-        "SELECT name,status,is_deleted,image_id,inherit_access_rights,last_modified>0,status_thresholds "
+        "SELECT name,status,is_deleted,image_id,inherit_access_rights,CASE WHEN last_modified>0 THEN 1 ELSE 0 END,status_thresholds "
         "FROM object_properties WHERE object_id=30",
         "lost_node_30|5|0|0|1|1|00000000;" },
       { "UnlinkedNode",
@@ -168,7 +168,7 @@ std::vector<RepairCase> RepairCases()
       { "InvalidTimestamp", Props(60, "stale", 0, 0),
         PassedStages(1, 4) + Stage(kProperties) + "\rObject 60 [stale] has invalid timestamp. Correct? " + yes +
            Fixed(kProperties) + PassedStages(6, 6),
-        1, "SELECT last_modified>1700000000 FROM object_properties WHERE object_id=60", "1;" },
+        1, "SELECT CASE WHEN last_modified>1700000000 THEN 1 ELSE 0 END FROM object_properties WHERE object_id=60", "1;" },
       { "PolicyReferences",
         "INSERT INTO policy_source_list (rule_id,object_id) VALUES (2,77);\n"
         "INSERT INTO policy_event_list (rule_id,event_code) VALUES (3,5000);\n"
@@ -273,23 +273,23 @@ std::string ColorLine(const char *title, const char *verdict)
 TEST_P(CheckTest, TerminalAnswersAndDeclinedCommit)
 {
    vt::TestDb db = MaintDb(GetParam());
-   vt::Exec(db, SoundRows() + "INSERT INTO nodes (id,primary_ip) VALUES (30,'0.0.0.0');\n" + Props(60, "stale", 0, 0));
+   vt::Exec(db, SoundRows() + "INSERT INTO nodes (id,primary_ip) VALUES (70,'0.0.0.0');\n" + Props(60, "stale", 0, 0));
    vt::RunOptions opt;
    opt.bPty = true;
-   opt.keys = std::string("q\r1\x1by") + "n" + "Y" + "\nN";   // create; stamp of 30; stamp of 60; commit
+   opt.keys = std::string("q\r1\x1by") + "n" + "Y" + "\nN";   // create; stamp of 60; stamp of 70; commit
    vt::RunResult r = vt::Run(db, { "check" }, opt);
    EXPECT_EQ(vt::ShowColors(r.out),
-             Head() + ColorStage(kNodes) + "\rMissing node object 30 properties. Create? (Y/N) Y\n" +
+             Head() + ColorStage(kNodes) + "\rMissing node object 70 properties. Create? (Y/N) Y\n" +
                 ColorLine(kNodes, "FIXED ") + ColorLine(kInterfaces, "PASSED") + ColorLine(kServices, "PASSED") +
                 ColorLine(kClusters, "PASSED") + ColorStage(kProperties) +
-                "\rObject 30 [lost_node_30] has invalid timestamp. Correct? (Y/N) N\n"
-                "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) Y\n" +
+                "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) N\n"
+                "\rObject 70 [lost_node_70] has invalid timestamp. Correct? (Y/N) Y\n" +
                 ColorLine(kProperties, "ERROR ") + ColorLine(kPolicy, "PASSED") +
                 "3 errors was found, 2 errors was corrected\nDatabase still contain errors\n"
                 "Commit changes (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n"
                 "Database check completed\n");
    EXPECT_EQ(r.status, 0);
-   EXPECT_EQ(vt::QueryValue(db, "SELECT COUNT(*) FROM object_properties WHERE object_id=30"), "0");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT COUNT(*) FROM object_properties WHERE object_id=70"), "0");
    EXPECT_EQ(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=60"), "0");
 }
 
