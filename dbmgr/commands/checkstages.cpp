@@ -20,7 +20,11 @@
 /* Size of an object name as the stages read it. */
 #define OBJECT_NAME_SIZE 64
 
-/* The placeholder properties row of an object that has none. */
+/*
+ * The placeholder properties row of an object that has none.  It leaves
+ * comments out: on MySQL that column is "text not null" without a default,
+ * which the driver's permissive session fills with the empty text.
+ */
 #define PLACEHOLDER_COLUMNS \
    "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id," \
    "inherit_access_rights,last_modified,status_calc_alg,status_prop_alg,status_fixed_val," \

@@ -117,7 +117,7 @@ bool ResultOk(const PGresult *pResult)
 bool IsTransactionControl(const char *pszQuery)
 {
    static const char *const kWords[] = { "BEGIN", "START", "COMMIT", "END", "ROLLBACK", "ABORT",
-                                         "SAVEPOINT", "RELEASE", "PREPARE", nullptr };
+                                         "SAVEPOINT", "RELEASE", "PREPARE TRANSACTION", nullptr };
    while (isspace((unsigned char)*pszQuery))
       pszQuery++;
    for (int i = 0; kWords[i] != nullptr; i++)
