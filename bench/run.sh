@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # run.sh - the whole benchmark of vldbmgr on this machine.
 #
-#   bench/run.sh [--sizes N1,N2,N3] [--engines sqlite,pgsql] [--runs R]
+#   bench/run.sh [--sizes N1,N2,N3] [--pgsql-sizes N1,N2,N3]
+#                [--engines sqlite,pgsql] [--runs R]
 #                [--commands upgrade48,upgrade65,check,batch] [--out FILE] [--keep]
 #
 # For every engine and size (rows in the biggest table; default 10000,
-# 100000, 1000000) it generates the databases (bench/gen.sh) and the batch
-# file, then for each command:
+# 100000, 1000000; --pgsql-sizes gives PostgreSQL sizes of its own) it
+# generates the databases (bench/gen.sh) and the batch file, then for each
+# command:
 #   1. runs the tool once with -t on a fresh copy and turns the trace into
 #      the replay file (bench/replay.awk): the very statements the tool
 #      sent, in its transactions;
 #   2. R times (default 5), alternating: the tool without -t on a fresh
 #      copy, and the engine's own client (sqlite3, psql) replaying the file
-#      on a fresh copy: wall time and peak resident memory (/usr/bin/time);
+#      on a fresh copy: wall time, peak resident memory (/usr/bin/time) and
+#      CPU time (the process's, plus its PostgreSQL server session's);
 #   3. the medians, the ratio tool/limit, the time per row, and the peak
 #      memory beside the largest result set the command holds.
 # The table goes to bench/results.md (or FILE).  PostgreSQL runs on a
@@ -24,6 +27,7 @@ top=$(cd "$here/.." && pwd)
 . "$here/lib.sh"
 
 sizes=10000,100000,1000000
+pgsql_sizes=
 engines=sqlite,pgsql
 commands=upgrade48,upgrade65,check,batch
 runs=5
@@ -33,12 +37,13 @@ cmdline="bench/run.sh $*"
 while [ $# -gt 0 ]; do
    case $1 in
    --sizes) sizes=$2; shift 2 ;;
+   --pgsql-sizes) pgsql_sizes=$2; shift 2 ;;
    --engines) engines=$2; shift 2 ;;
    --commands) commands=$2; shift 2 ;;
    --runs) runs=$2; shift 2 ;;
    --out) out=$2; shift 2 ;;
    --keep) keep=1; shift ;;
-   *) sed -n 2,22p "$0" >&2; exit 1 ;;
+   *) sed -n 2,26p "$0" >&2; exit 1 ;;
    esac
 done
 [ -x /usr/bin/time ] || { echo "run.sh: /usr/bin/time missing (Debian package time, see bench/packages.txt)" >&2; exit 1; }
@@ -116,7 +121,9 @@ load0=$(cut -d' ' -f1-3 /proc/loadavg)
 results=$work/results.txt
 : > "$results"
 for engine in ${engines//,/ }; do
-   for n in ${sizes//,/ }; do
+   engine_sizes=$sizes
+   [ "$engine" = pgsql ] && [ -n "$pgsql_sizes" ] && engine_sizes=$pgsql_sizes
+   for n in ${engine_sizes//,/ }; do
       echo "== $engine, $n rows"
       p83=$(db_name "$engine" "p83_$n"); p48=$(db_name "$engine" "p48_$n"); pb=$(db_name "$engine" "pb_$n")
       run=$(db_name "$engine" "run_$n")
