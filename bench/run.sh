@@ -3,7 +3,8 @@
 #
 #   bench/run.sh [--sizes N1,N2,N3] [--pgsql-sizes N1,N2,N3]
 #                [--engines sqlite,pgsql] [--runs R]
-#                [--commands upgrade48,upgrade65,check,batch] [--out FILE] [--keep]
+#                [--commands upgrade48,upgrade65,check,batch] [--out FILE]
+#                [--merge RAW] [--keep]
 #
 # For every engine and size (rows in the biggest table; default 10000,
 # 100000, 1000000; --pgsql-sizes gives PostgreSQL sizes of its own) it
@@ -18,7 +19,9 @@
 #      CPU time (the process's, plus its PostgreSQL server session's);
 #   3. the medians, the ratio tool/limit, the time per row, and the peak
 #      memory beside the largest result set the command holds.
-# The table goes to bench/results.md (or FILE).  PostgreSQL runs on a
+# The table goes to bench/results.md (or FILE), its figures to FILE's .raw
+# beside it; --merge takes the figures of an earlier run (its .raw) for the
+# engines and commands that this run does not measure.  PostgreSQL runs on a
 # throw-away server that scripts/servers.sh starts here and stops at the
 # end.  The tool is built in build-bench (Release).  Never part of the tests.
 set -euo pipefail
@@ -33,6 +36,7 @@ commands=upgrade48,upgrade65,check,batch
 runs=5
 out=$here/results.md
 keep=0
+merge=
 cmdline="bench/run.sh $*"
 while [ $# -gt 0 ]; do
    case $1 in
@@ -42,6 +46,7 @@ while [ $# -gt 0 ]; do
    --commands) commands=$2; shift 2 ;;
    --runs) runs=$2; shift 2 ;;
    --out) out=$2; shift 2 ;;
+   --merge) merge=$2; shift 2 ;;
    --keep) keep=1; shift ;;
    *) sed -n 2,26p "$0" >&2; exit 1 ;;
    esac
@@ -73,7 +78,9 @@ fi
 # postmaster's reaped children (fields cutime and cstime of its stat).
 server_cpu_ms() {
    local pid
-   if [ -n "${VLT_PGSQL_PORT:-}" ] && pid=$(head -n 1 "$servers/pg/postmaster.pid" 2>/dev/null); then
+   local data=$servers
+   [ -f "$servers/servers-root" ] && data=$(cat "$servers/servers-root")
+   if [ -n "${VLT_PGSQL_PORT:-}" ] && pid=$(head -n 1 "$data/pg/postmaster.pid" 2>/dev/null); then
       awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print int(($14 + $15) * 1000 / hz) }' "/proc/$pid/stat"
    else
       echo 0
@@ -191,9 +198,17 @@ for engine in ${engines//,/ }; do
 done
 
 # 3. The table.
+if [ -n "$merge" ]; then
+   # Earlier figures of what this run did not measure come first.
+   awk 'NR == FNR { seen[$1 " " $2] = 1; next } !(($1 " " $2) in seen)' "$results" "$merge" > "$work/merged"
+   cat "$results" >> "$work/merged"
+   sort -s -k1,1 "$work/merged" > "$results"
+fi
+cp "$results" "${out%.md}.raw"
 {
    echo "# vldbmgr benchmark"
    echo
+   [ -z "$merge" ] || echo "Figures of engines and commands not measured by this command are those of an earlier run ($merge)."
    echo "Made by \`$cmdline\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$top" rev-parse --short HEAD)."
    echo "Machine: $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')),"
    echo "$(free -g | awk '/^Mem:/ { print $2 }') GiB memory, load average at the start ${load0:-?}, at the end $(cut -d' ' -f1-3 /proc/loadavg)."
