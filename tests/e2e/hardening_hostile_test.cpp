@@ -134,8 +134,13 @@ TEST(HostileTexts, SchedulesAndAddressesFromVersion65)
    }
    vt::Exec(db, sql);
 
-   vt::RunResult r = vt::Run(db, { "-f", "upgrade" });
+   // Traced: the statements hold the texts, control characters shown.
+   vt::RunResult r = vt::Run(db, { "-t", "-f", "upgrade" });
    EXPECT_EQ(r.out.substr(r.out.size() - 27), "Database upgrade succeeded\n") << r.out;
+   EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+   EXPECT_EQ(r.out.find('\x01'), std::string::npos);
+   EXPECT_NE(r.out.find(">>> INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(504,"), std::string::npos);
+   EXPECT_NE(r.out.find(",'tab\there^A^[[2J\r\n')\n"), std::string::npos) << r.out;
    EXPECT_EQ(r.out.find("SQL query failed"), std::string::npos) << r.out;
    for (size_t i = 0; i < texts.size(); i++)
    {
@@ -155,22 +160,25 @@ TEST(HostileTexts, SchedulesAndAddressesFromVersion65)
 TEST(HostileTexts, ScheduleLongerThanTheStatement)
 {
    vt::TestDb db = Fixture65();
-   vt::Exec(db, "INSERT INTO dci_schedules (item_id,schedule) VALUES (600,'" + kMegabyte + "');\n");
+   vt::Exec(db, "INSERT INTO dci_schedules (item_id,schedule) VALUES (600,'\x1b[2J" + kMegabyte + "');\n");
    vt::RunResult r = vt::Run(db, { "-f", "upgrade" });
 
    // The schedule is read into 1024 bytes; the statement would not fit
    // its buffer, so it is shown (its first 200 characters) and not sent.
-   const std::string statement =
-      "INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(600,5,'" + std::string(1023, 'Q') + "')";
+   // The escape character is shown as "^[".
+   const std::string statement = "INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(600,5,'\x1b[2J" +
+                                 std::string(1019, 'Q') + "')";
+   std::string shown = statement.substr(0, 200);
+   shown.replace(shown.find('\x1b'), 1, "^[");
    std::string expected = std::string(vt::kBanner) + "Upgrading database...\n";
    for (int v = 65; v <= 80; v++)
       expected += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
    expected += "SQL query failed (statement is too long: " + std::to_string(statement.size()) +
-               " characters, the limit is 1023):\n" + statement.substr(0, 200) + "...\n" +
+               " characters, the limit is 1023):\n" + shown + "...\n" +
                "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
    EXPECT_EQ(r.out, expected);
    EXPECT_EQ(vt::ConfigValue(db, "DBFormatVersion"), "80");
-   EXPECT_EQ(vt::QueryValue(db, "SELECT length(schedule) FROM dci_schedules WHERE item_id=600"), "1000000");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT length(schedule) FROM dci_schedules WHERE item_id=600"), "1000004");
    EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM dci_schedules"), "5");
 }
 
