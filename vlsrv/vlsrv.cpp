@@ -335,15 +335,14 @@ extern "C" int32_t DBGetFieldLong(db_result_t hResult, int iRow, int iColumn)
    const char *pszText = FieldText(hResult, iRow, iColumn);
    if (pszText == nullptr)
       return 0;
-   // A 32-bit value stored unsigned (4294967295) reads as its signed
-   // twin (-1).  A damaged value beyond 32 bits must not wrap round into a
-   // plausible number (4294967379 reading as 83): it stops at the limit.
+   // A damaged value beyond 32 bits must not wrap round into a plausible
+   // number (4294967379 reading as 83): it stops at the nearest limit.
    long long nValue = strtoll(pszText, nullptr, 10);
-   if (nValue > (long long)UINT32_MAX)
+   if (nValue > INT32_MAX)
       return INT32_MAX;
    if (nValue < INT32_MIN)
       return INT32_MIN;
-   return (int32_t)(uint32_t)nValue;
+   return (int32_t)nValue;
 }
 
 extern "C" uint32_t DBGetFieldULong(db_result_t hResult, int iRow, int iColumn)
