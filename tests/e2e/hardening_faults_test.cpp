@@ -330,4 +330,220 @@ INSTANTIATE_TEST_SUITE_P(Points, KilledUpgrade, ::testing::ValuesIn(KillGroups()
                                    std::to_string(info.param.nGroup);
                          });
 
+
+
+/*** The server goes away ***/
+
+/* Ends every other connection to the test database on the server: for the
+   tool this is the server going away under it (the connection drops in
+   the middle of its transaction), without stopping the server that the
+   other tests share. */
+void DropToolConnection(const vt::TestDb &db)
+{
+   vt::Query(db, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname='" + db.name +
+                    "' AND pid<>pg_backend_pid()");
+}
+
+std::vector<vt::Engine> Postgres()
+{
+   std::vector<vt::Engine> out;
+   for (vt::Engine e : vt::TestEngines())
+      if (e == vt::Engine::PgSQL)
+         out.push_back(e);
+   return out;
+}
+
+struct ServerGone : ::testing::TestWithParam<vt::Engine>
+{
+};
+
+/* The connection is dropped while the tool waits (stopped) after tracing
+   the N-th statement: that statement fails with the engine's reason, the
+   step is rolled back by the server, the walk ends "failed", and the next
+   run resumes at the step that failed. */
+TEST_P(ServerGone, DuringUpgrade)
+{
+   for (size_t nAfter : { (size_t)3, (size_t)60, (size_t)150 })
+   {
+      vt::TestDb db = Fixture(GetParam());
+      WatchedRun run = RunWatched(db, { "-t", "-f", "upgrade" }, [&](const std::string &out, pid_t pid) {
+         if (CountTraceLines(out) < nAfter)
+            return true;
+         kill(pid, SIGSTOP);
+         DropToolConnection(db);
+         kill(pid, SIGCONT);
+         return false;
+      });
+      std::string what = "connection dropped after statement " + std::to_string(nAfter);
+      EXPECT_EQ(run.status, 0) << what;
+      // The drop lands on a statement or on the commit, as it happens.
+      EXPECT_TRUE(run.out.find("SQL query failed (") != std::string::npos ||
+                  run.out.find("Unable to commit the upgrade from version ") != std::string::npos)
+         << what << ":\n" << run.out;
+      const std::string tail = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+      EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), tail.size())), tail)
+         << what << ":\n" << run.out;
+      ExpectCommittedThenResumes(db, what);
+   }
+}
+
+/* In the middle of a check: the repairs made before are gone with the
+   transaction, nothing is reported as committed, and a second check finds
+   and repairs the same problems. */
+TEST_P(ServerGone, DuringCheck)
+{
+   vt::TestDb db = vt::InitDb(GetParam());
+   vt::Exec(db, "INSERT INTO nodes (id,primary_ip,community) VALUES (10,'0.0.0.0','public');\n"
+                "INSERT INTO nodes (id,primary_ip,community) VALUES (11,'0.0.0.0','public');\n");
+   bool bDropped = false;
+   WatchedRun run = RunWatched(db, { "-f", "check" }, [&](const std::string &out, pid_t pid) {
+      if (out.find("Missing node object 11 properties. Create? (Y/N) Y\n") == std::string::npos)
+         return true;
+      kill(pid, SIGSTOP);
+      DropToolConnection(db);
+      kill(pid, SIGCONT);
+      bDropped = true;
+      return false;
+   });
+   EXPECT_TRUE(bDropped) << run.out;
+   EXPECT_EQ(run.status, 0);
+   const std::string tail = "Commit changes (Y/N) Y\nCommitting changes...\n"
+                            "Unable to commit changes; the database keeps its state from before the check\n"
+                            "Database check completed\n";
+   EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), tail.size())), tail) << run.out;
+   EXPECT_EQ(run.out.find("Database doesn't contain any errors"), std::string::npos) << run.out;
+   EXPECT_NE(run.out.find("SQL query failed"), std::string::npos) << run.out;
+   EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM object_properties WHERE object_id IN (10,11)"), "0");
+
+   vt::RunResult r = vt::Run(db, { "-f", "check" });
+   EXPECT_NE(r.out.find("Missing node object 10 properties. Create? (Y/N) Y\n"), std::string::npos) << r.out;
+   EXPECT_NE(r.out.find("Changes was successfully committed to database\nDatabase check completed\n"),
+             std::string::npos)
+      << r.out;
+   EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM object_properties WHERE object_id IN (10,11)"), "2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServerGone, ::testing::ValuesIn(Postgres()), vt::EngineParamName());
+
+/*** A full disk (SQLite) ***/
+
+/*
+ * A small tmpfs of its own holds the database: a real file system that
+ * runs out of space, as a full disk does (a limit inside SQLite would not
+ * be the same thing).  Mounting needs root; without it the tests skip.
+ */
+class SmallFileSystem
+{
+public:
+   explicit SmallFileSystem(size_t nBytes)
+   {
+      m_dir = vt::TempDir() + "/small";
+      mkdir(m_dir.c_str(), 0700);
+      std::string options = "size=" + std::to_string(nBytes);
+      m_bMounted = mount("tmpfs", m_dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+   }
+   ~SmallFileSystem()
+   {
+      if (m_bMounted)
+         umount2(m_dir.c_str(), MNT_DETACH);
+   }
+   bool Mounted() const { return m_bMounted; }
+   const std::string &Dir() const { return m_dir; }
+
+   /* Fills the file system up to nFree bytes (whole pages) of free space. */
+   void LeaveFree(size_t nFree)
+   {
+      std::string filler = m_dir + "/filler";
+      int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      static const char block[4096] = { 0 };
+      while (write(fd, block, sizeof(block)) == (ssize_t)sizeof(block))
+         ;
+      close(fd);
+      struct stat st;
+      stat(filler.c_str(), &st);
+      off_t nSize = st.st_size > (off_t)nFree ? st.st_size - (off_t)nFree : 0;
+      truncate(filler.c_str(), nSize & ~(off_t)4095);
+   }
+   void Free() { unlink((m_dir + "/filler").c_str()); }
+
+private:
+   std::string m_dir;
+   bool m_bMounted = false;
+};
+
+/* A SQLite database in the folder, with its configuration file outside. */
+vt::TestDb DbIn(const std::string &dir)
+{
+   vt::TestDb db;
+   db.engine = vt::Engine::SQLite;
+   db.dir = vt::TempDir();
+   db.name = dir + "/velmor.db";
+   db.config = vt::WriteFile(db.dir + "/velmord.conf", "DBDriver = sqlite\nDBName = " + db.name + "\n");
+   return db;
+}
+
+/* The upgrade runs out of space at different steps (by the room left):
+   the failing statement or commit is reported with the engine's reason,
+   the step is rolled back, and with room again the next run resumes. */
+TEST(FullDisk, DuringUpgrade)
+{
+   for (size_t nFree : { (size_t)8 << 10, (size_t)48 << 10, (size_t)96 << 10, (size_t)160 << 10 })
+   {
+      SmallFileSystem fs(2 << 20);
+      if (!fs.Mounted())
+         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+      vt::TestDb db = DbIn(fs.Dir());
+      vt::Exec(db, vt::ReadFile(vt::SourceDir() + "/tests/fixtures/v48.sql"));
+      vt::SetConfigValue(db, "DBSyntax", "SQLITE");
+      fs.LeaveFree(nFree);
+
+      vt::RunResult r = vt::Run(db, { "-f", "upgrade" });
+      std::string what = std::to_string(nFree >> 10) + " KiB free";
+      EXPECT_EQ(r.status, 0) << what;
+      EXPECT_TRUE(r.out.find("SQL query failed (database or disk is full):") != std::string::npos ||
+                  r.out.find("Unable to commit the upgrade from version ") != std::string::npos)
+         << what << ":\n" << r.out;
+      const std::string tail = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+      EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), tail.size())), tail) << what << ":\n" << r.out;
+
+      fs.Free();
+      ExpectCommittedThenResumes(db, what);
+   }
+}
+
+/* The repairs of a check on a full disk: they fail or their commit does;
+   either way nothing is stored and the output says so; with room again
+   the same check repairs everything. */
+TEST(FullDisk, DuringCheck)
+{
+   SmallFileSystem fs(4 << 20);
+   if (!fs.Mounted())
+      GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+   vt::TestDb db = DbIn(fs.Dir());
+   vt::RunResult r = vt::Run(db, { "init", vt::ShippedSchema(vt::Engine::SQLite) });
+   ASSERT_EQ(r.out, std::string(vt::kBanner) + "Initializing database...\nDatabase initialized successfully\n");
+   std::string sql = "BEGIN;\n";
+   for (int id = 1000; id < 3000; id++)
+      sql += "INSERT INTO nodes (id,primary_ip,community) VALUES (" + std::to_string(id) + ",'0.0.0.0','public');\n";
+   vt::Exec(db, sql + "COMMIT;\n");
+   fs.LeaveFree(16 << 10);
+
+   r = vt::Run(db, { "-f", "check" });
+   EXPECT_EQ(r.status, 0);
+   EXPECT_EQ(r.out.find("Changes was successfully committed to database"), std::string::npos) << r.out;
+   EXPECT_TRUE(r.out.find("SQL query failed (database or disk is full):") != std::string::npos ||
+               r.out.find("Unable to commit changes; the database keeps its state from before the check\n") !=
+                  std::string::npos)
+      << r.out.substr(0, 3000);
+   EXPECT_EQ(r.out.substr(r.out.size() - 25), "Database check completed\n");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM object_properties WHERE object_id>=1000"), "0");
+
+   fs.Free();
+   r = vt::Run(db, { "-f", "check" });
+   EXPECT_NE(r.out.find("Changes was successfully committed to database\nDatabase check completed\n"),
+             std::string::npos)
+      << r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 2000));
+   EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM object_properties WHERE object_id>=1000"), "2000");
+}
+
 }  // namespace
