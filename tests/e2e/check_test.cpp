@@ -529,6 +529,27 @@ TEST_P(CheckTest, UnreadableTableSkipsItsWork)
                        "2 errors was found, 2 errors was corrected\nAll errors in database was fixed\n" + kCommitted);
 }
 
+/* The sample of examples/: batch loads it, check -f repairs all of it, and a second check is clean. */
+TEST_P(CheckTest, DemoBrokenReferences)
+{
+   vt::TestDb db = MaintDb(GetParam());
+   vt::RunResult r = vt::Run(db, { "batch", vt::SourceDir() + "/examples/demo_broken_refs.sql" });
+   ASSERT_EQ(r.out, vt::kBanner);
+   r = vt::Run(db, { "-f", "check" });
+   const std::string yes = "(Y/N) Y\n";
+   EXPECT_EQ(r.out, Head() + Stage(kNodes) + "\rMissing node object 110 properties. Create? " + yes +
+                       "\rUnlinked node object 140 (\"old-switch\"). Delete? " + yes + Fixed(kNodes) + Stage(kInterfaces) +
+                       "\rUnlinked interface object 121 (\"eth9\"). Delete? " + yes + Fixed(kInterfaces) +
+                       Passed(kServices) + Stage(kClusters) +
+                       "\rCluster object web-cluster [130] refers to non-existing node 998. Dereference? " + yes +
+                       Fixed(kClusters) + Stage(kProperties) +
+                       "\rObject 110 [lost_node_110] has invalid timestamp. Correct? " + yes + Fixed(kProperties) +
+                       Stage(kPolicy) + "\rInvalid action ID 7 used. Correct? " + yes + Fixed(kPolicy) +
+                       "6 errors was found, 6 errors was corrected\nAll errors in database was fixed\n" + kCommitted);
+   r = vt::Run(db, { "check" });
+   EXPECT_EQ(r.out, Head() + PassedStages(1, 6) + "Database doesn't contain any errors\nDatabase check completed\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CheckTest, ::testing::ValuesIn(vt::TestEngines()),
                          [](const auto &info) { return std::string(vt::EngineName(info.param)); });
 
