@@ -4,13 +4,14 @@
 # with CTest, and stops the servers again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$(pwd)
 build=${1:-build}
 build=$(cd "$build" && pwd)
 
 if [ -x scripts/servers.sh ]; then
   servers="$build/test-servers"
-  scripts/servers.sh start "$servers"
-  trap 'scripts/servers.sh stop "$servers"' EXIT
+  trap '"$top/scripts/servers.sh" stop "$servers"' EXIT
+  "$top/scripts/servers.sh" start "$servers"
   if [ -f "$servers/env" ]; then
     set -a; . "$servers/env"; set +a
   fi
