@@ -26,17 +26,17 @@ TEST_P(EngineCheckTest, FailedRowSelectsLeaveTheTransactionUsable)
    // Two live nodes whose subnet links cannot be read (no nsmap table), and
    // an object with a broken timestamp for stage 5 to repair afterwards.
    vt::Exec(db,
-            "INSERT INTO nodes (id,primary_ip) VALUES (10,'10.0.0.10');\n"
-            "INSERT INTO nodes (id,primary_ip) VALUES (11,'10.0.0.11');\n"
+            "INSERT INTO nodes (id,primary_ip,community) VALUES (10,'10.0.0.10','public');\n"
+            "INSERT INTO nodes (id,primary_ip,community) VALUES (11,'10.0.0.11','public');\n"
             "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
             "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds) VALUES (10,'n10',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000');\n"
+            "status_single_threshold,status_thresholds,comments) VALUES (10,'n10',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000','#00');\n"
             "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
             "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds) VALUES (11,'n11',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000');\n"
+            "status_single_threshold,status_thresholds,comments) VALUES (11,'n11',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000','#00');\n"
             "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
             "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds) VALUES (60,'stale',0,0,0,1,0,0,0,0,0,0,0,'00000000');\n"
+            "status_single_threshold,status_thresholds,comments) VALUES (60,'stale',0,0,0,1,0,0,0,0,0,0,0,'00000000','#00');\n"
             "DROP TABLE nsmap;\n");
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    EXPECT_EQ(r.out, std::string(vt::kBanner) + "Checking database:\n" + Stage(kNodes) +
