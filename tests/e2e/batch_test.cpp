@@ -18,7 +18,7 @@ class BatchTest : public ::testing::TestWithParam<vt::Engine>
 /* A database the tool can connect to (its config table names the syntax), with a table t. */
 vt::TestDb BatchDb(vt::Engine e)
 {
-   vt::TestDb db = ct::ShippedDb(e);
+   vt::TestDb db = ct::MaintDb(e);
    vt::Exec(db, "CREATE TABLE t (a integer, b varchar(40))");
    return db;
 }

@@ -80,7 +80,7 @@ class CheckTest : public ::testing::TestWithParam<vt::Engine>
 
 TEST_P(CheckTest, CleanDatabaseCommitsWithoutQuestion)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows());
    vt::RunResult r = vt::Run(db, { "check" });
    EXPECT_EQ(r.out, Head() + PassedStages(1, 6) + "Database doesn't contain any errors\nDatabase check completed\n");
@@ -89,7 +89,7 @@ TEST_P(CheckTest, CleanDatabaseCommitsWithoutQuestion)
 
 TEST_P(CheckTest, EmptyTablesPass)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    EXPECT_EQ(r.out, Head() + PassedStages(1, 6) + "Database doesn't contain any errors\nDatabase check completed\n");
 }
@@ -211,7 +211,7 @@ TEST_P(CheckTest, EachKindOfProblemIsRepairedAndCommitted)
    for (const RepairCase &c : RepairCases())
    {
       SCOPED_TRACE(c.name);
-      vt::TestDb db = ShippedDb(GetParam());
+      vt::TestDb db = MaintDb(GetParam());
       vt::Exec(db, SoundRows() + c.rows);
       vt::RunResult r = vt::Run(db, { "-f", "check" });
       std::string count = std::to_string(c.found);
@@ -229,7 +229,7 @@ TEST_P(CheckTest, EachKindOfProblemIsRepairedAndCommitted)
 /* Everything the repair cases break at once, every question declined: nothing changes. */
 TEST_P(CheckTest, DeclinedRepairsRollBackSilently)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    std::string rows = SoundRows();
    for (const RepairCase &c : RepairCases())
       rows += c.rows;
@@ -285,7 +285,7 @@ std::string ColorLine(const char *title, const char *verdict)
  */
 TEST_P(CheckTest, TerminalAnswersAndDeclinedCommit)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() + Node(30, "0.0.0.0") + Props(25, "stale", 0, 0));
    vt::RunOptions opt;
    opt.bPty = true;
@@ -309,7 +309,7 @@ TEST_P(CheckTest, TerminalAnswersAndDeclinedCommit)
 /* Some repairs taken, some declined, the commit confirmed: the taken ones stand. */
 TEST_P(CheckTest, PartialRepairCommitted)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() + Props(60, "stale", 0, 0) +
                    "INSERT INTO policy_action_list (action_id) VALUES (8);\n");
    vt::RunOptions opt;
@@ -333,7 +333,7 @@ TEST_P(CheckTest, PartialRepairCommitted)
  */
 TEST_P(CheckTest, NodeWithoutPropertiesGetsNoSubnetTest)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() + Node(30, "10.0.0.30"));
    vt::RunResult r = vt::Run(db, { "check" });
    EXPECT_EQ(r.out, Head() + Stage(kNodes) + "\rMissing node object 30 properties. Create? (Y/N) N\n" +
@@ -359,7 +359,7 @@ TEST_P(CheckTest, NodeWithoutPropertiesGetsNoSubnetTest)
 TEST_P(CheckTest, StoredNameIsShownSafely)
 {
    const vt::Engine e = GetParam();
-   vt::TestDb db = ShippedDb(e);
+   vt::TestDb db = MaintDb(e);
    vt::Exec(db, SoundRows() + Props(60, "stale", 0, 0));
    // 'x', ESC, '[2Jy' (an escape sequence that clears the screen)
    const char *name = e == vt::Engine::SQLite  ? "'x' || char(27) || '[2Jy'"
@@ -391,7 +391,7 @@ TEST_P(CheckTest, OtherFormatVersionIsRefused)
    for (const auto &c : cases)
    {
       SCOPED_TRACE(c.version ? c.version : "no row");
-      vt::TestDb db = ShippedDb(GetParam());
+      vt::TestDb db = MaintDb(GetParam());
       // A locked database with a broken row: neither the lock nor the row is looked at.
       vt::Exec(db, Props(60, "stale", 0, 0));
       vt::SetConfigValue(db, "DBLockStatus", "srv1");
@@ -411,7 +411,7 @@ TEST_P(CheckTest, OtherFormatVersionIsRefused)
 TEST_P(CheckTest, LockedDatabaseAsksForUnlock)
 {
    const std::string prompt = "Database is locked by server srv1 [pid 42]\nDo you wish to force database unlock? (Y/N) ";
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() + Props(60, "stale", 0, 0));
    vt::SetConfigValue(db, "DBLockStatus", "srv1");
    vt::SetConfigValue(db, "DBLockInfo", "pid#2042");
@@ -455,7 +455,7 @@ TEST_P(CheckTest, LockedDatabaseAsksForUnlock)
 /* -t echoes every select and repair of the stages, in white and green on a terminal. */
 TEST_P(CheckTest, TraceShowsStageStatements)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, "INSERT INTO cluster_members (cluster_id,node_id) VALUES (20,97);\n");
    vt::RunResult r = vt::Run(db, { "-t", "-f", "check" });
    auto t = [](const std::string &q) { return ">>> " + q + "\n"; };
@@ -518,7 +518,7 @@ std::string MaskErrors(const std::string &out)
 TEST_P(CheckTest, FailingRepairs)
 {
    const vt::Engine e = GetParam();
-   vt::TestDb db = ShippedDb(e);
+   vt::TestDb db = MaintDb(e);
    vt::Exec(db, SoundRows() +
                    // node 31: its delete fails; node 32: its acl delete fails
                    Node(31, "10.0.0.31") + Props(31, "n31") +
@@ -561,7 +561,7 @@ TEST_P(CheckTest, FailingRepairs)
 /* A table that cannot be read ends its stage with a verdict and the next stage runs. */
 TEST_P(CheckTest, UnreadableTableSkipsItsWork)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, Props(60, "stale", 0, 0) + "DROP TABLE interfaces;\nDROP TABLE policy_event_list;\n"
                 "INSERT INTO policy_action_list (action_id) VALUES (8);\n");
    vt::RunResult r = vt::Run(db, { "-f", "check" });
@@ -577,7 +577,7 @@ TEST_P(CheckTest, UnreadableTableSkipsItsWork)
 /* The sample of examples/: batch loads it, check -f repairs all of it, and a second check is clean. */
 TEST_P(CheckTest, DemoBrokenReferences)
 {
-   vt::TestDb db = ShippedDb(GetParam());
+   vt::TestDb db = MaintDb(GetParam());
    vt::RunResult r = vt::Run(db, { "batch", vt::SourceDir() + "/examples/demo_broken_refs.sql" });
    ASSERT_EQ(r.out, vt::kBanner);
    r = vt::Run(db, { "-f", "check" });

@@ -1,7 +1,7 @@
 /*
- * check_testdb.h - what the tests of the maintenance commands share: fresh
- * databases at format version 83 (the shipped schema, or a small stand-in),
- * and the texts of the check command's stage lines.
+ * check_testdb.h - what the tests of the maintenance commands share: a
+ * database at format version 83 with the tables the commands read, and the
+ * texts of the check command's stage lines.
  */
 #ifndef VLDBMGR_CHECK_TESTDB_H
 #define VLDBMGR_CHECK_TESTDB_H
@@ -13,20 +13,9 @@ namespace ct {
 
 /* A fresh database made by init from the shipped file: format version 83,
    unlocked, no objects and no policy rows. */
-inline vt::TestDb ShippedDb(vt::Engine e)
-{
-   return vt::InitDb(e);
-}
-
-/* A small stand-in at format version 83 (tests/fixtures/check/schema.sql):
-   only the tables the maintenance commands read, with few columns, so that
-   a test can write rows without the shipped schema's other columns. */
 inline vt::TestDb MaintDb(vt::Engine e)
 {
-   vt::TestDb db = vt::NewDb(e);
-   vt::Exec(db, vt::ReadFile(vt::SourceDir() + "/tests/fixtures/check/schema.sql"));
-   vt::SetConfigValue(db, "DBSyntax", vt::EngineSyntax(e));
-   return db;
+   return vt::InitDb(e);
 }
 
 /* The start of a stage line: marker, blank, title in 68 columns. */

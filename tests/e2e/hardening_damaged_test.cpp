@@ -194,8 +194,8 @@ TEST(DamagedDataSqlite, CheckOverDamagedRows)
    const std::string evil = "#1B[2Jevil#zz#4%s%n" + kMegabyte;
    vt::Exec(db, "INSERT INTO nodes VALUES (-1,'10.0.0.1');\n"
                 "INSERT INTO nodes VALUES (4294967295,NULL);\n"
-                "INSERT INTO object_properties VALUES (-1,'" + evil + "',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000','#00');\n"
-                "INSERT INTO object_properties VALUES (NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL);\n"
+                "INSERT INTO object_properties VALUES (-1,'" + evil + "',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000');\n"
+                "INSERT INTO object_properties VALUES (NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL);\n"
                 "INSERT INTO interfaces VALUES (77,NULL);\n"
                 "INSERT INTO cluster_members VALUES (NULL,NULL);\n"
                 "INSERT INTO policy_event_list VALUES (1,NULL);\n"

@@ -105,7 +105,7 @@ std::string AllIndexNames()
  */
 TEST_P(ReindexTest, RebuildsTheList)
 {
-   vt::TestDb db = ct::ShippedDb(GetParam());
+   vt::TestDb db = ct::MaintDb(GetParam());
    DropIndex(db, kIndexes[3]);
    DropIndex(db, kIndexes[6]);
    for (int run = 0; run < 2; run++)
@@ -121,7 +121,7 @@ TEST_P(ReindexTest, RebuildsTheList)
 /* -t echoes each create; the drops are never shown. */
 TEST_P(ReindexTest, TraceShowsCreatesOnly)
 {
-   vt::TestDb db = ct::ShippedDb(GetParam());
+   vt::TestDb db = ct::MaintDb(GetParam());
    vt::Run(db, { "reindex" });
    vt::RunResult r = vt::Run(db, { "-t", "reindex" });
    EXPECT_EQ(r.out, Expected(0, true));
@@ -132,7 +132,7 @@ TEST_P(ReindexTest, OracleSkipsRawValues)
 {
    if (GetParam() != vt::Engine::SQLite)
       GTEST_SKIP() << "sets DBSyntax to ORACLE on an engine whose statements are the same";
-   vt::TestDb db = ct::ShippedDb(GetParam());
+   vt::TestDb db = ct::MaintDb(GetParam());
    vt::SetConfigValue(db, "DBSyntax", "ORACLE");
    DropIndex(db, kIndexes[0]);
    vt::RunResult r = vt::Run(db, { "-t", "reindex" });
@@ -143,7 +143,7 @@ TEST_P(ReindexTest, OracleSkipsRawValues)
 /* A create that fails is shown, and the list goes on to the end. */
 TEST_P(ReindexTest, FailingCreateDoesNotStopTheList)
 {
-   vt::TestDb db = ct::ShippedDb(GetParam());
+   vt::TestDb db = ct::MaintDb(GetParam());
    vt::Exec(db, "DROP TABLE syslog");
    vt::RunResult r = vt::Run(db, { "reindex" });
    std::string before = std::string(vt::kBanner);
@@ -188,7 +188,7 @@ TEST_P(ReindexTest, RefusedDatabases)
    for (const auto &c : cases)
    {
       SCOPED_TRACE(c.name);
-      vt::TestDb db = ct::ShippedDb(GetParam());
+      vt::TestDb db = ct::MaintDb(GetParam());
       DropIndex(db, kIndexes[6]);
       vt::SetConfigValue(db, "DBLockStatus", c.lock);
       vt::SetConfigValue(db, "DBLockInfo", "pid#2042");
