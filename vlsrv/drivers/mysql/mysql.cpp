@@ -365,6 +365,13 @@ const VlDbDriver kDriver = {
    MySelect, MyBegin,               MyCommit,  MyRollback,
 };
 
+/* The client library keeps global state from its first use on; release it
+   when the library unloads this module, or it would stay behind. */
+__attribute__((destructor)) void ReleaseClientLibrary(void)
+{
+   mysql_library_end();
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const VlDbDriver *VlDbDriverEntry(void)

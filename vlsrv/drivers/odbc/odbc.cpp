@@ -16,6 +16,7 @@
 #include <vldriver.h>
 
 #include <ctype.h>
+#include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -465,6 +466,17 @@ const VlDbDriver kDriver = {
    "odbc",     VL_DRIVER_API_VERSION, OdbcConnect, OdbcDisconnect, OdbcQuery,
    OdbcSelect, OdbcBegin,             OdbcCommit,  OdbcRollback,
 };
+
+/* The driver manager keeps caches and loaded ODBC drivers in globals that
+   it never releases; unloading it with this module would leave them behind
+   (or run its code after it is gone).  So it stays for the life of the
+   process, whatever happens to this module. */
+__attribute__((constructor)) void PinDriverManager(void)
+{
+   Dl_info info;
+   if (dladdr(reinterpret_cast<void *>(&SQLAllocHandle), &info) != 0 && info.dli_fname != nullptr)
+      dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace
 
