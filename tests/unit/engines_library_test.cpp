@@ -220,7 +220,8 @@ TEST_P(PgLibraryTest, FailedStatementLeavesTransactionUsable)
 }
 
 // MySQL commits at every DDL statement; a rollback after one cannot undo
-// what came before it, and must say so instead of reporting success.
+// what came before it, and must say so instead of reporting success (and
+// must not cry wolf where everything was undone).
 struct MySqlLibraryTest : ServerLibraryTest
 {
 };
@@ -236,12 +237,30 @@ TEST_P(MySqlLibraryTest, RollbackAfterImplicitCommitFails)
    // Before the DDL: committed; after it: rolled back.
    EXPECT_EQ(Column("SELECT a FROM t"), "1");
 
+   // A DDL statement that fails has committed all the same.
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO t VALUES (5)");
+   char err[DBDRV_MAX_ERROR_TEXT];
+   EXPECT_EQ(DBQueryEx(h, "DROP INDEX nosuch ON t", err), 0);
+   EXPECT_EQ(DBRollback(h), 0);
+   EXPECT_EQ(Column("SELECT a FROM t ORDER BY a"), "1,5");
+   MustRun("DELETE FROM t WHERE a=5");
+
    // Without DDL the rollback is complete and succeeds.
    ASSERT_NE(DBBegin(h), 0);
    MustRun("INSERT INTO t VALUES (3)");
    MustRun("UPDATE t SET a=a WHERE a=99");
+   MustRun("SET @x = 1");
+   MustRun("CREATE TEMPORARY TABLE tt (a integer)");
    ASSERT_NE(DBRollback(h), 0);
    EXPECT_EQ(Column("SELECT a FROM t"), "1");
+
+   // Rows of a table without transactions cannot be rolled back at all.
+   MustRun("CREATE TABLE m (a integer) ENGINE=MyISAM");
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO m VALUES (1)");
+   EXPECT_EQ(DBRollback(h), 0);
+   EXPECT_EQ(Column("SELECT a FROM m"), "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerLibraryTest, ::testing::ValuesIn(ServerEngines()), ParamName);
