@@ -102,6 +102,9 @@ std::vector<std::pair<Engine, std::string>> g_created;
 bool g_bAtExit = false;
 void DropCreated();
 
+/* Connections to test databases kept open at most, per server. */
+const size_t kMaxCachedConns = 8;
+
 std::string NewName()
 {
    static int s_nCounter = 0;
@@ -127,6 +130,21 @@ PGconn *PgConnection(const std::string &dbName, std::string *error)
    {
       PQfinish(it->second);
       g_pgConns.erase(it);
+   }
+   // The servers allow few connections (servers.sh: 50, shared with ODBC
+   // and the tool's own runs): keep only a handful of test databases open.
+   if (dbName != "postgres" && g_pgConns.size() >= kMaxCachedConns)
+   {
+      for (auto old = g_pgConns.begin(); old != g_pgConns.end();)
+      {
+         if (old->first != "postgres")
+         {
+            PQfinish(old->second);
+            old = g_pgConns.erase(old);
+         }
+         else
+            ++old;
+      }
    }
    std::string host = Env("VLT_PGSQL_HOST"), port = Env("VLT_PGSQL_PORT"), user = Env("VLT_PGSQL_USER"),
                password = Env("VLT_PGSQL_PASSWORD");
@@ -202,6 +220,20 @@ MYSQL *MyConnection(const std::string &dbName, std::string *error)
          return it->second;
       mysql_close(it->second);
       g_myConns.erase(it);
+   }
+   // As for PostgreSQL: only a handful of test databases stay connected.
+   if (!dbName.empty() && g_myConns.size() >= kMaxCachedConns)
+   {
+      for (auto old = g_myConns.begin(); old != g_myConns.end();)
+      {
+         if (!old->first.empty())
+         {
+            mysql_close(old->second);
+            old = g_myConns.erase(old);
+         }
+         else
+            ++old;
+      }
    }
    MYSQL *m = mysql_init(nullptr);
    mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
