@@ -159,7 +159,7 @@ start_mysql() {
          --bind-address=127.0.0.1 --port="$port" --socket="$DATA/myrun/my.sock" \
          --pid-file="$DATA/myrun/my.pid" --log-error="$DATA/myrun/my.log" \
          --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
+         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 --innodb-flush-method=nosync \
          --innodb-buffer-pool-size=64M --innodb-log-file-size=32M --sync-frm=0 \
          --max-connections=100 </dev/null >/dev/null 2>&1 &
       local spid=$!

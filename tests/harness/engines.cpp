@@ -342,8 +342,10 @@ void DropCreated()
       std::string error;
       if (entry.first == Engine::MySQL)
          RunOn(entry.first, "", "DROP DATABASE IF EXISTS `" + entry.second + "`", nullptr, &error);
-      else
-         RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\" WITH (FORCE)", nullptr, &error);
+      else if (!RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\" WITH (FORCE)", nullptr,
+                      &error))
+         // Servers before PostgreSQL 13 know no FORCE.
+         RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\"", nullptr, &error);
    }
    g_created.clear();
 #ifdef VT_HAVE_LIBPQ
