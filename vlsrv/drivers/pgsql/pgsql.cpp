@@ -224,7 +224,9 @@ PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *
       }
       else if (iQuery == 2)
          bReleaseOk = ResultOk(r);
-      if (iQuery != 1 && !ResultOk(r) && s != PGRES_PIPELINE_ABORTED && pStatement == nullptr)
+      // A failed SAVEPOINT or RELEASE explains the failure unless the
+      // statement's own error does (it replaces this one below).
+      if (iQuery != 1 && !ResultOk(r) && s != PGRES_PIPELINE_ABORTED)
          SetResultError(pc, r, pszError, nErrorSize);
       PQclear(r);
    }
