@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job on a sample SQLite database made under the build folder.
+# The main job on sample SQLite databases made under the build folder:
+# upgrade an old database and check it; initialise a new one, break a few
+# references and let check repair them; clear a stale lock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -7,12 +9,15 @@ tool="$build/bin/vldbmgr"
 demo="$build/demo"
 rm -rf "$demo"
 mkdir -p "$demo"
-db="$demo/velmor.db"
-cat > "$demo/velmord.conf" <<CONF
+
+# A server configuration file for a database file.
+config() {
+  cat > "$demo/$1.conf" <<CONF
 # Server configuration file of the sample database
 DBDriver = sqlite
-DBName = $db
+DBName = $demo/$1.db
 CONF
+}
 
 run() {
   echo "\$ vldbmgr $*"
@@ -20,13 +25,21 @@ run() {
   echo
 }
 
-# A database that a crashed server left locked.
-sqlite3 "$db" <<'SQL'
-CREATE TABLE config (var_name varchar(63) not null primary key, var_value varchar(2000), is_visible integer, need_server_restart integer);
-INSERT INTO config VALUES ('DBSyntax','SQLITE',0,0);
-INSERT INTO config VALUES ('DBFormatVersion','83',0,0);
-INSERT INTO config VALUES ('DBLockStatus','monitor01',0,0);
-INSERT INTO config VALUES ('DBLockInfo','PID 4711 on monitor01',0,0);
-SQL
-run -c "$demo/velmord.conf" -f -t unlock
-run -c "$demo/velmord.conf" unlock
+echo "=== An old database (format version 48) is upgraded to 83, then checked"
+config old
+sqlite3 "$demo/old.db" < tests/fixtures/v48.sql
+run -c "$demo/old.conf" upgrade
+run -c "$demo/old.conf" check
+
+echo "=== A new database is initialised, a few references are broken, check repairs them"
+config new
+run -c "$demo/new.conf" init examples/sql/dbinit_sqlite.sql
+if [ -f examples/demo_broken_refs.sql ]; then
+  run -c "$demo/new.conf" batch examples/demo_broken_refs.sql
+fi
+run -c "$demo/new.conf" -f check
+run -c "$demo/new.conf" check
+
+echo "=== A lock that a crashed server left behind is cleared"
+sqlite3 "$demo/new.db" "UPDATE config SET var_value='monitor01' WHERE var_name='DBLockStatus'; UPDATE config SET var_value='PID 4711' WHERE var_name='DBLockInfo';"
+run -c "$demo/new.conf" -f unlock

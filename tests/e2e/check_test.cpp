@@ -127,10 +127,9 @@ std::vector<RepairCase> RepairCases()
            "\rObject 30 [lost_node_30] has invalid timestamp. Correct? " + yes + Fixed(kProperties) +
            PassedStages(6, 6),
         2,
-        "SELECT name,status,is_deleted,image_id,inherit_access_rights,CASE WHEN last_modified>0 THEN 1 ELSE 0 END,status_thresholds,"
-        "comments "
+        "SELECT name,status,is_deleted,image_id,inherit_access_rights,CASE WHEN last_modified>0 THEN 1 ELSE 0 END,status_thresholds "
         "FROM object_properties WHERE object_id=30",
-        "lost_node_30|5|0|0|1|1|00000000|#00;" },
+        "lost_node_30|5|0|0|1|1|00000000;" },
       { "UnlinkedNode",
         Node(31, "10.0.0.31") + Props(31, "lonely") +
            "INSERT INTO acl (object_id) VALUES (31);\n"

@@ -187,7 +187,7 @@ TEST(DamagedDataSqlite, CheckOverDamagedRows)
 {
    vt::TestDb db = vt::NewDb();
    // The check tables without their NOT NULL constraints.
-   std::string schema = vt::ReadFile(vt::SourceDir() + "/tests/fixtures/check/schema.sql");
+   std::string schema = vt::ReadFile(vt::SourceDir() + "/tests/fixtures/check/damaged_schema.sql");
    for (size_t pos; (pos = schema.find(" NOT NULL")) != std::string::npos;)
       schema.erase(pos, 9);
    vt::Exec(db, schema);

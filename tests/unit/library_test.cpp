@@ -244,7 +244,7 @@ TEST_F(SqliteLibraryTest, FieldReaders)
    EXPECT_EQ(DBGetFieldLong(r, 0, 0), INT32_MIN);
    EXPECT_EQ(DBGetFieldULong(r, 0, 0), 2147483648u);
    EXPECT_EQ(DBGetFieldULong(r, 1, 0), 4294967295u);
-   EXPECT_EQ(DBGetFieldLong(r, 1, 0), -1);
+   EXPECT_EQ(DBGetFieldLong(r, 1, 0), INT32_MAX);   // out of range: the nearest limit, no wrap-round
    EXPECT_EQ(DBGetFieldLong(r, 0, 1), 0);
    EXPECT_EQ(DBGetFieldIPAddr(r, 2, 0), 0x0A000001u);
    EXPECT_EQ(DBGetFieldIPAddr(r, 3, 0), 0u);
