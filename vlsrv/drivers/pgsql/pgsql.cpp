@@ -180,10 +180,16 @@ PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *
    }
    bool bSent = PQsendQueryParams(c, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
                 PQsendQueryParams(c, pszQuery, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                PQsendQueryParams(c, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                PQpipelineSync(c);
+                PQsendQueryParams(c, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0);
    if (!bSent)
       SetError(pszError, nErrorSize, PQerrorMessage(c));
+   // The sync goes out even when a query could not be queued, so that the
+   // server answers what was queued and the pipeline can be left.
+   if (!PQpipelineSync(c) && bSent)
+   {
+      SetError(pszError, nErrorSize, PQerrorMessage(c));
+      bSent = false;
+   }
 
    // Collect every result up to the sync, keeping the statement's one.
    PGresult *pStatement = nullptr;
@@ -196,7 +202,7 @@ PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *
       {
          // End of one query's results; stop when the connection is gone
          // or nothing more can come.
-         if (!bSent || PQstatus(c) != CONNECTION_OK)
+         if (PQstatus(c) != CONNECTION_OK)
             break;
          iQuery++;
          if (iQuery > 3)
@@ -218,7 +224,9 @@ PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *
       }
       else if (iQuery == 2)
          bReleaseOk = ResultOk(r);
-      if (iQuery != 1 && !ResultOk(r) && s != PGRES_PIPELINE_ABORTED && pStatement == nullptr)
+      // A failed SAVEPOINT or RELEASE explains the failure unless the
+      // statement's own error does (it replaces this one below).
+      if (iQuery != 1 && !ResultOk(r) && s != PGRES_PIPELINE_ABORTED)
          SetResultError(pc, r, pszError, nErrorSize);
       PQclear(r);
    }
