@@ -12,6 +12,11 @@
  *   VLT_ENGINES       optional: a comma-separated list of the engine names
  *                     to run ("pgsql,mysql"); the others are left out
  *
+ * The odbc engine's connection string asks the PostgreSQL ODBC driver for
+ * statement-level rollback ("Protocol=7.4-2"), as an operator on
+ * PostgreSQL through ODBC would, so that a failed statement inside a
+ * transaction does not abort the whole transaction.
+ *
  * The user must be allowed to create databases.  Every test database is
  * named "vlt_<pid>_<n>" and dropped when the test program ends (unless
  * VT_KEEP_TMP is set).  The harness reaches the databases through the
@@ -97,6 +102,9 @@ std::vector<std::pair<Engine, std::string>> g_created;
 bool g_bAtExit = false;
 void DropCreated();
 
+/* Connections to test databases kept open at most, per server. */
+const size_t kMaxCachedConns = 8;
+
 std::string NewName()
 {
    static int s_nCounter = 0;
@@ -122,6 +130,21 @@ PGconn *PgConnection(const std::string &dbName, std::string *error)
    {
       PQfinish(it->second);
       g_pgConns.erase(it);
+   }
+   // The servers allow few connections (servers.sh: 50, shared with ODBC
+   // and the tool's own runs): keep only a handful of test databases open.
+   if (dbName != "postgres" && g_pgConns.size() >= kMaxCachedConns)
+   {
+      for (auto old = g_pgConns.begin(); old != g_pgConns.end();)
+      {
+         if (old->first != "postgres")
+         {
+            PQfinish(old->second);
+            old = g_pgConns.erase(old);
+         }
+         else
+            ++old;
+      }
    }
    std::string host = Env("VLT_PGSQL_HOST"), port = Env("VLT_PGSQL_PORT"), user = Env("VLT_PGSQL_USER"),
                password = Env("VLT_PGSQL_PASSWORD");
@@ -186,6 +209,20 @@ MYSQL *MyConnection(const std::string &dbName, std::string *error)
          return it->second;
       mysql_close(it->second);
       g_myConns.erase(it);
+   }
+   // As for PostgreSQL: only a handful of test databases stay connected.
+   if (!dbName.empty() && g_myConns.size() >= kMaxCachedConns)
+   {
+      for (auto old = g_myConns.begin(); old != g_myConns.end();)
+      {
+         if (!old->first.empty())
+         {
+            mysql_close(old->second);
+            old = g_myConns.erase(old);
+         }
+         else
+            ++old;
+      }
    }
    MYSQL *m = mysql_init(nullptr);
    mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
@@ -360,7 +397,7 @@ bool EngineNewDb(Engine e, TestDb *db, std::string *configText, std::string *err
    else
       text += "DBLogin = " + Env("VLT_PGSQL_USER") + "\nDBPassword = " + Env("VLT_PGSQL_PASSWORD") +
               "\nDBDrvParams = Driver=" + Env("VLT_ODBC_DRIVER") + ";Server=" + Env("VLT_PGSQL_HOST") +
-              ";Port=" + Env("VLT_PGSQL_PORT") + "\n";
+              ";Port=" + Env("VLT_PGSQL_PORT") + ";Protocol=7.4-2\n";
    *configText = text;
    return true;
 }

@@ -189,6 +189,19 @@ void *MyConnect(const VlDbConnParams *pParams, char *pszError, size_t nErrorSize
       mysql_close(m);
       return nullptr;
    }
+   // The server's schema declares its long texts "text not null" without a
+   // default, and its statements leave such columns out (the placeholder
+   // properties row of check) or tighten columns that hold NULLs (the
+   // upgrade from 78).  A strict session refuses both; the schema was made
+   // for the permissive one, which stores the empty text instead.  Only the
+   // two strict flags are taken out of the session's mode.
+   if (mysql_query(m, "SET SESSION sql_mode=TRIM(BOTH ',' FROM REPLACE(REPLACE(CONCAT(',',@@SESSION.sql_mode,','),"
+                      "',STRICT_TRANS_TABLES,',','),',STRICT_ALL_TABLES,',','))") != 0)
+   {
+      SetError(pszError, nErrorSize, mysql_error(m));
+      mysql_close(m);
+      return nullptr;
+   }
    MyConn *pc = new MyConn;
    pc->pConn = m;
    pc->bInTransaction = false;
