@@ -91,14 +91,16 @@ static int DetectSyntax(void)
    return 6;
 }
 
-int main(int argc, char *argv[])
+/*
+ * ScanCommandLine - the option scan and the command check: sets the option
+ * flags, copies a -c path into pszConfigFile (CONFIG_PATH_SIZE bytes), and
+ * prints the usage text and the command-line messages.  Returns 0 when a
+ * command is to run (*ppszCommand is one of the command words, and
+ * *ppszArgument the word after it, or NULL), else the exit status, 1.
+ */
+static int ScanCommandLine(int argc, char *argv[], char *pszConfigFile, const char **ppszCommand,
+                           const char **ppszArgument)
 {
-   ConsoleInit();
-   ConsolePrintf("Velmor Database Manager Version 0.2.23-rc2\n\n");
-
-   char szConfigFile[CONFIG_PATH_SIZE] = "C:\\velmord.conf";
-   ReadRegistryConfigPath(szConfigFile);
-
    int bStop = 0;
    int ch;
    opterr = 1;
@@ -107,8 +109,8 @@ int main(int argc, char *argv[])
       switch (ch)
       {
          case 'c':
-            strncpy(szConfigFile, optarg, CONFIG_PATH_SIZE - 1);
-            szConfigFile[CONFIG_PATH_SIZE - 1] = 0;
+            strncpy(pszConfigFile, optarg, CONFIG_PATH_SIZE - 1);
+            pszConfigFile[CONFIG_PATH_SIZE - 1] = 0;
             break;
          case 'f':
             g_bForceRepair = 1;
@@ -162,13 +164,30 @@ int main(int argc, char *argv[])
       return 1;
    }
 
-   int bIsInit = strcmp(pszCommand, "init") == 0;
-   if ((bIsInit || strcmp(pszCommand, "batch") == 0) && argc - optind < 2)
+   if ((strcmp(pszCommand, "init") == 0 || strcmp(pszCommand, "batch") == 0) && argc - optind < 2)
    {
       ConsolePrintf("Required command argument missing\n");
       return 1;
    }
-   const char *pszArgument = argc - optind >= 2 ? argv[optind + 1] : NULL;
+   *ppszCommand = pszCommand;
+   *ppszArgument = argc - optind >= 2 ? argv[optind + 1] : NULL;
+   return 0;
+}
+
+int main(int argc, char *argv[])
+{
+   ConsoleInit();
+   ConsolePrintf("Velmor Database Manager Version 0.2.23-rc2\n\n");
+
+   char szConfigFile[CONFIG_PATH_SIZE] = "C:\\velmord.conf";
+   ReadRegistryConfigPath(szConfigFile);
+
+   const char *pszCommand = NULL;
+   const char *pszArgument = NULL;
+   int nStatus = ScanCommandLine(argc, argv, szConfigFile, &pszCommand, &pszArgument);
+   if (nStatus != 0)
+      return nStatus;
+   int bIsInit = strcmp(pszCommand, "init") == 0;
 
    ConsoleFlush();
    if (VlLoadConfig(szConfigFile, "", g_cfgTemplate, 1) != 0)
@@ -199,7 +218,7 @@ int main(int argc, char *argv[])
    }
    else
    {
-      int nStatus = DetectSyntax();
+      nStatus = DetectSyntax();
       if (nStatus != 0)
       {
          DBDisconnect(g_hDatabase);

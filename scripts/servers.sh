@@ -5,9 +5,11 @@
 #   scripts/servers.sh stop <dir>    stop them (by their process ids) and
 #                                    remove the data
 #
-# Each server listens on 127.0.0.1 on a free port and on a socket inside
-# <dir>; nothing outside <dir> is touched and nothing is installed (the
-# packages are listed in scripts/packages-engines.txt).  "start" writes
+# Each server listens on 127.0.0.1 on a free port and on a socket of its
+# own; its data lives in a fresh /tmp/vlt-servers.XXXXXX folder (named in
+# <dir>/servers-root) that "stop" removes.  Nothing else is touched and
+# nothing is installed (the packages are listed in
+# scripts/packages-engines.txt).  "start" writes
 # <dir>/env, a shell file exporting the variables the test harness reads:
 #
 #   VLT_PGSQL_HOST VLT_PGSQL_PORT VLT_PGSQL_USER VLT_PGSQL_PASSWORD
@@ -17,7 +19,8 @@
 #
 # Source it before running the suites:  . <dir>/env && ctest ...
 # A server whose packages are missing is skipped with a note; its variables
-# are then left out of the env file and its suites are not run.
+# are then left out of the env file and its suites are not run.  A server
+# that is installed but does not start makes "start" fail.
 #
 # Run as root, the servers run as the "postgres" and "mysql" system users
 # that the Debian packages create (PostgreSQL refuses to run as root).
@@ -91,30 +94,30 @@ pg_bindir() {
 }
 
 start_pgsql() {
-   local bin port pw data=$DIR/pg
-   bin=$(pg_bindir) || { echo "servers.sh: PostgreSQL server not installed, skipped" >&2; return 1; }
+   local bin port pw data=$DATA/pg
+   bin=$(pg_bindir) || { echo "servers.sh: PostgreSQL server not installed, skipped" >&2; return 2; }
    pw=$(new_password)
-   mkdir -p "$data" "$DIR/pgrun" || return 1
-   printf '%s\n' "$pw" > "$DIR/pg.pw"
+   mkdir -p "$data" "$DATA/pgrun" || return 1
+   printf '%s\n' "$pw" > "$DATA/pg.pw"
    if [ "$(id -u)" -eq 0 ]; then
-      chown postgres: "$data" "$DIR/pgrun" "$DIR/pg.pw" || return 1
+      chown postgres: "$data" "$DATA/pgrun" "$DATA/pg.pw" || return 1
    fi
    chmod 700 "$data"
-   as_user postgres "$bin/initdb" -D "$data" -U vlt_admin --pwfile="$DIR/pg.pw" \
-      --auth=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$DIR/pg-initdb.log" 2>&1 \
-      || { cat "$DIR/pg-initdb.log" >&2; return 1; }
-   rm -f "$DIR/pg.pw"
+   as_user postgres "$bin/initdb" -D "$data" -U vlt_admin --pwfile="$DATA/pg.pw" \
+      --auth=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$DATA/pg-initdb.log" 2>&1 \
+      || { cat "$DATA/pg-initdb.log" >&2; return 1; }
+   rm -f "$DATA/pg.pw"
    for _ in 1 2 3 4 5; do
       port=$(free_port) || return 1
       # Durability is of no use for throw-away data; speed is.
-      if as_user postgres "$bin/pg_ctl" -D "$data" -l "$DIR/pgrun/pg.log" -w -t 60 start \
-         -o "-h 127.0.0.1 -p $port -k $DIR/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
+      if as_user postgres "$bin/pg_ctl" -D "$data" -l "$DATA/pgrun/pg.log" -w -t 60 start \
+         -o "-h 127.0.0.1 -p $port -k $DATA/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
          >/dev/null 2>&1; then
          break
       fi
       port=
    done
-   [ -n "$port" ] || { echo "servers.sh: PostgreSQL did not start, see $DIR/pgrun/pg.log" >&2; return 1; }
+   [ -n "$port" ] || { echo "servers.sh: PostgreSQL did not start, see $DATA/pgrun/pg.log" >&2; return 1; }
    PGPASSWORD=$pw "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U vlt_admin -d postgres \
       -c "CREATE ROLE vlt_test LOGIN CREATEDB PASSWORD '$pw'" >/dev/null \
       || return 1
@@ -130,15 +133,15 @@ start_pgsql() {
 
 stop_pgsql() {
    # SIGINT is PostgreSQL's fast shutdown: sessions are ended at once.
-   stop_pid_file "$DIR/pg/postmaster.pid" INT
+   stop_pid_file "$DATA/pg/postmaster.pid" INT
 }
 
 start_mysql() {
-   local port pw data=$DIR/my run=$DIR/myrun user=mysql server
+   local port pw data=$DATA/my run=$DATA/myrun user=mysql server
    server=$(command -v mariadbd || command -v mysqld || ls /usr/sbin/mariadbd /usr/sbin/mysqld 2>/dev/null | head -n 1)
    if [ -z "$server" ] || ! command -v mariadb-install-db >/dev/null 2>&1; then
       echo "servers.sh: MariaDB server not installed, skipped" >&2
-      return 1
+      return 2
    fi
    [ "$(id -u)" -eq 0 ] || user=$(id -un)
    pw=$(new_password)
@@ -148,30 +151,30 @@ start_mysql() {
    fi
    mariadb-install-db --no-defaults --user="$user" --datadir="$data" \
       --auth-root-authentication-method=normal --skip-test-db \
-      >"$DIR/my-install.log" 2>&1 || { cat "$DIR/my-install.log" >&2; return 1; }
+      >"$DATA/my-install.log" 2>&1 || { cat "$DATA/my-install.log" >&2; return 1; }
    for _ in 1 2 3 4 5; do
       port=$(free_port) || return 1
-      rm -f "$DIR/myrun/my.pid"
+      rm -f "$DATA/myrun/my.pid"
       "$server" --no-defaults --user="$user" --datadir="$data" \
-         --bind-address=127.0.0.1 --port="$port" --socket="$DIR/myrun/my.sock" \
-         --pid-file="$DIR/myrun/my.pid" --log-error="$DIR/myrun/my.log" \
+         --bind-address=127.0.0.1 --port="$port" --socket="$DATA/myrun/my.sock" \
+         --pid-file="$DATA/myrun/my.pid" --log-error="$DATA/myrun/my.log" \
          --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
          --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
          --innodb-buffer-pool-size=64M --innodb-log-file-size=32M --sync-frm=0 \
          --max-connections=50 </dev/null >/dev/null 2>&1 &
       local spid=$!
       for _ in $(seq 1 300); do
-         if mariadb --no-defaults --socket="$DIR/myrun/my.sock" -uroot -e 'SELECT 1' >/dev/null 2>&1; then
+         if mariadb --no-defaults --socket="$DATA/myrun/my.sock" -uroot -e 'SELECT 1' >/dev/null 2>&1; then
             break 2
          fi
          kill -0 "$spid" 2>/dev/null || break
          sleep 0.2
       done
-      stop_pid_file "$DIR/myrun/my.pid" TERM
+      stop_pid_file "$DATA/myrun/my.pid" TERM
       port=
    done
-   [ -n "$port" ] || { echo "servers.sh: MariaDB did not start, see $DIR/myrun/my.log" >&2; return 1; }
-   mariadb --no-defaults --socket="$DIR/myrun/my.sock" -uroot <<SQL || return 1
+   [ -n "$port" ] || { echo "servers.sh: MariaDB did not start, see $DATA/myrun/my.log" >&2; return 1; }
+   mariadb --no-defaults --socket="$DATA/myrun/my.sock" -uroot <<SQL || return 1
 CREATE USER 'vlt_test'@'127.0.0.1' IDENTIFIED BY '$pw';
 CREATE USER 'vlt_test'@'localhost' IDENTIFIED BY '$pw';
 GRANT ALL PRIVILEGES ON \`vlt\\_%\`.* TO 'vlt_test'@'127.0.0.1';
@@ -188,7 +191,7 @@ SQL
 }
 
 stop_mysql() {
-   stop_pid_file "$DIR/myrun/my.pid" TERM
+   stop_pid_file "$DATA/myrun/my.pid" TERM
 }
 
 # The PostgreSQL ODBC driver (Unicode build), as a library path.
@@ -200,15 +203,54 @@ odbc_driver() {
    return 1
 }
 
+# The servers' files live in a folder of their own under /tmp, whose name
+# <dir>/servers-root records: the server users must be able to reach it
+# (a build tree under a home folder may be closed to them), and socket
+# paths must stay short.
+DATA=
+load_data_root() {
+   DATA=
+   [ -f "$DIR/servers-root" ] && DATA=$(cat "$DIR/servers-root")
+   case $DATA in
+      /tmp/vlt-servers.*) [ -d "$DATA" ] || DATA= ;;
+      *) DATA= ;;
+   esac
+}
+
+stop_all() {
+   load_data_root
+   if [ -n "$DATA" ]; then
+      stop_pgsql
+      stop_mysql
+      rm -rf "$DATA"
+   fi
+   # Servers started by an earlier version of this script kept their files
+   # in <dir> itself.
+   if [ -e "$DIR/pg/postmaster.pid" ] || [ -e "$DIR/myrun/my.pid" ]; then
+      DATA=$DIR
+      stop_pgsql
+      stop_mysql
+      rm -rf "$DIR/pg" "$DIR/pgrun" "$DIR/my" "$DIR/myrun" "$DIR/pg-initdb.log" "$DIR/my-install.log"
+   fi
+   DATA=
+   rm -f "$DIR/servers-root" "$DIR/env"
+}
+
 case $ACTION in
 start)
    mkdir -p "$DIR" || die "cannot create $DIR"
    DIR=$(cd "$DIR" && pwd)
-   [ -e "$DIR/pg" ] || [ -e "$DIR/my" ] && die "$DIR already holds servers; stop them first"
+   # Servers left behind by an earlier run that did not stop them.
+   stop_all
+   DATA=$(mktemp -d /tmp/vlt-servers.XXXXXX) || die "cannot create a folder under /tmp"
+   chmod 755 "$DATA"
+   echo "$DATA" > "$DIR/servers-root"
    : > "$DIR/env"
-   ok=0
-   if start_pgsql; then
-      ok=1
+   chmod 600 "$DIR/env"
+   failed=0
+   start_pgsql
+   rc=$?
+   if [ $rc -eq 0 ]; then
       if drv=$(odbc_driver); then
          echo "export VLT_ODBC_DRIVER=$drv" >> "$DIR/env"
       else
@@ -216,18 +258,26 @@ start)
       fi
    else
       stop_pgsql
+      [ $rc -eq 1 ] && failed=1
    fi
-   if start_mysql; then ok=1; else stop_mysql; fi
-   chmod 600 "$DIR/env"
-   [ $ok -eq 1 ] || die "no server started"
+   start_mysql
+   rc=$?
+   if [ $rc -ne 0 ]; then
+      stop_mysql
+      [ $rc -eq 1 ] && failed=1
+   fi
+   # An installed server that does not start is a failure; a missing one
+   # only leaves its suites out.
+   if [ $failed -ne 0 ]; then
+      stop_all
+      die "a server failed to start"
+   fi
    echo "Environment written to $DIR/env"
    ;;
 stop)
    [ -d "$DIR" ] || exit 0
    DIR=$(cd "$DIR" && pwd)
-   stop_pgsql
-   stop_mysql
-   rm -rf "$DIR/pg" "$DIR/pgrun" "$DIR/my" "$DIR/myrun" "$DIR/env" "$DIR"/pg-initdb.log "$DIR"/my-install.log
+   stop_all
    ;;
 *)
    usage

@@ -11,6 +11,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -51,25 +52,22 @@ extern "C" int VlLoadConfig(const char *pszFileName, const char *pszSection,
    int nLine = 0;
    bool bInSection = (pszSection == NULL || *pszSection == 0);
    std::string line;
-   char chunk[4096];
-   bool bEof = false;
-   while (!bEof)
+   char *pszLine = NULL;
+   size_t nAllocated = 0;
+   ssize_t nRead;
+   // Whole lines, however long; getline gives the true length, so a NUL
+   // byte inside a line cannot hide the rest of it.
+   while ((nRead = getline(&pszLine, &nAllocated, fp)) >= 0)
    {
-      // Read one whole line, however long.
-      line.clear();
-      bool bGotLine = false;
-      while (fgets(chunk, sizeof(chunk), fp) != NULL)
-      {
-         bGotLine = true;
-         line += chunk;
-         if (!line.empty() && line.back() == '\n')
-            break;
-      }
-      if (!bGotLine)
-         break;
-      if (line.empty() || line.back() != '\n')
-         bEof = true;
       nLine++;
+      if (memchr(pszLine, 0, (size_t)nRead) != NULL)
+      {
+         // A damaged or binary file: never let two lines run together.
+         fprintf(stderr, "%s:%d: line holds a NUL character\n", pszFileName, nLine);
+         nErrors++;
+         continue;
+      }
+      line.assign(pszLine, (size_t)nRead);
 
       std::string text = Trim(line);
       if (text.empty() || text[0] == '#')
@@ -134,6 +132,7 @@ extern "C" int VlLoadConfig(const char *pszFileName, const char *pszSection,
       memcpy(pEntry->pBuffer, value.c_str(), value.size() + 1);
    }
 
+   free(pszLine);
    if (ferror(fp))
    {
       fprintf(stderr, "%s: read error: %s\n", pszFileName, strerror(errno));

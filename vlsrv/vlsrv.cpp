@@ -333,7 +333,16 @@ extern "C" char *DBGetField(db_result_t hResult, int iRow, int iColumn, char *ps
 extern "C" int32_t DBGetFieldLong(db_result_t hResult, int iRow, int iColumn)
 {
    const char *pszText = FieldText(hResult, iRow, iColumn);
-   return pszText != nullptr ? (int32_t)strtol(pszText, nullptr, 10) : 0;
+   if (pszText == nullptr)
+      return 0;
+   // A damaged value beyond 32 bits must not wrap round into a plausible
+   // number (4294967379 reading as 83): it stops at the nearest limit.
+   long long nValue = strtoll(pszText, nullptr, 10);
+   if (nValue > INT32_MAX)
+      return INT32_MAX;
+   if (nValue < INT32_MIN)
+      return INT32_MIN;
+   return (int32_t)nValue;
 }
 
 extern "C" uint32_t DBGetFieldULong(db_result_t hResult, int iRow, int iColumn)

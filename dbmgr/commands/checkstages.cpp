@@ -20,11 +20,15 @@
 /* Size of an object name as the stages read it. */
 #define OBJECT_NAME_SIZE 64
 
-/* The placeholder properties row of an object that has none. */
+/*
+ * The placeholder properties row of an object that has none.  It names
+ * comments too (the encoded empty text): on MySQL that column is "text not
+ * null" without a default, and a strict server refuses a row without it.
+ */
 #define PLACEHOLDER_COLUMNS \
    "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id," \
    "inherit_access_rights,last_modified,status_calc_alg,status_prop_alg,status_fixed_val," \
-   "status_shift,status_translation,status_single_threshold,status_thresholds) VALUES "
+   "status_shift,status_translation,status_single_threshold,status_thresholds,comments) VALUES "
 
 /*
  * AskAboutNamedObject - print a question that holds a stored name:
@@ -152,7 +156,7 @@ void VerifyNodeObjects(void)
                ConsolePrintf("\rMissing node object %d properties. Create? (Y/N) ", (int)dwId);
                if (AskYesNo() &&
                    RUN_REPAIR(szQuery, sizeof(szQuery), PLACEHOLDER_COLUMNS
-                             "(%d,'lost_node_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000')", (int)dwId, (int)dwId))
+                             "(%d,'lost_node_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000','#00')", (int)dwId, (int)dwId))
                   g_nErrorsFixed++;
             }
             DBFreeResult(hProps);
@@ -224,7 +228,7 @@ void VerifyNodeChildren(const char *pszKind, const char *pszTable)
                ConsolePrintf("\rMissing %s object %d properties. Create? (Y/N) ", pszKind, (int)dwId);
                if (AskYesNo() &&
                    RUN_REPAIR(szQuery, sizeof(szQuery), PLACEHOLDER_COLUMNS
-                             "(%d,'lost_%s_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000')",
+                             "(%d,'lost_%s_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000','#00')",
                              (int)dwId, pszKind, (int)dwId))
                   g_nErrorsFixed++;
             }

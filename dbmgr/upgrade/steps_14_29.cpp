@@ -37,7 +37,7 @@
 /* Default name of the template root when its config row is missing. */
 #define DEFAULT_TEMPLATE_ROOT_NAME "Templates"
 
-/* Which table in "idata_%d" statements; see CreateIDataIndexes. */
+/* The per-node data indexes of steps 20 to 21 and 24 to 25, "%d" the node id. */
 #define IDATA_INDEX_ITEM_ID   "CREATE INDEX idx_item_id ON idata_%d(item_id)"
 #define IDATA_INDEX_TIMESTAMP "CREATE INDEX idx_timestamp ON idata_%d(idata_timestamp)"
 

@@ -14,20 +14,10 @@
 #include "upgrade.h"
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 /* Line break inside event descriptions, in the encoded string form. */
 #define EOL "#0D#0A"
-
-/* Size of the statement buffers of the table rebuilds. */
-#define REBUILD_QUERY_SIZE 1024
-
-/*
- * Size of the buffers the stored texts of a rebuild are read into.  A text
- * that fills its buffer may have been cut; it then cannot fit the statement
- * buffer either, so FormatSql refuses the statement instead of storing a
- * shortened value.
- */
-#define REBUILD_TEXT_SIZE 1024
 
 /* Seconds per day, for the retention settings of step 69 to 70. */
 #define SECONDS_PER_DAY 86400
@@ -35,7 +25,37 @@
 /* Retention in seconds assumed when a setting is missing: 60 days. */
 #define DEFAULT_RETENTION_SECONDS 5184000
 
-/*** Helpers of the table rebuilds ***/
+/*** Table rebuilds of steps 76 to 77 and 80 to 81 ***/
+
+/*
+ * A rebuild selects the old rows, drops the table, creates it anew and
+ * inserts the rows again.  Between the DROP and the last INSERT the rows
+ * exist only in the result set.  On SQLite and PostgreSQL a failed step is
+ * rolled back with the old table and all its rows.  MySQL commits at the
+ * DROP, so there the rows are first written to a file of INSERT statements
+ * (in the format of the batch command) that stays, with its path printed,
+ * whenever the table did not get every row back.
+ */
+typedef struct TableRebuild
+{
+   const char *pszTable;           /* table name, for messages and the file name */
+   const char *pszSelect;          /* the old rows */
+   int bSkipWhenUnreadable;        /* under -X a failed select: 1 keep the table, 0 rebuild it empty */
+   const char *pszDrop;
+   const char *pszCreate;          /* through CreateTableSql */
+   /* Composes the INSERT of row iRow as snprintf does (result: the length
+      it needs); *pnState carries numbering from row to row, starting at 0. */
+   int (*pfnComposeRow)(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize);
+} TableRebuild;
+
+/* Size of the statement buffers of the rebuilds. */
+#define REBUILD_QUERY_SIZE 1024
+
+/* Stored texts are read into buffers of this size (see ComposeDciScheduleRow). */
+#define REBUILD_TEXT_SIZE 1024
+
+/* Room for any composed row: two texts, each with every character doubled. */
+#define REBUILD_ROW_SIZE (4 * REBUILD_TEXT_SIZE + 256)
 
 /*
  * DoubleSingleQuotes - copy a stored text for use between single quotes,
@@ -55,14 +75,123 @@ static void DoubleSingleQuotes(char *pszDest, const char *pszSource)
 }
 
 /*
- * ReportLostRows - under -X a row whose re-insert failed is gone once the
- * step commits.  Each failure has been shown; this line says what it means.
+ * SaveRowsForRecovery - MySQL only: write the INSERT of every row, one per
+ * line and closed by ";", to a new file in the current folder (or in /tmp
+ * when that cannot be written).  Returns the open file, its path in pszPath, or
+ * NULL (with a warning) when no file could be made.
  */
-static void ReportLostRows(const char *pszTable, int nLost, int nRows)
+static FILE *SaveRowsForRecovery(const TableRebuild *pRebuild, db_result_t hResult, char *pszPath, size_t nPathSize)
 {
+   char szCurrentDir[256];
+   const char *apszDirs[2] = { getcwd(szCurrentDir, sizeof(szCurrentDir)), "/tmp" };
+   FILE *pFile = NULL;
+   char szRow[REBUILD_ROW_SIZE];
+
+   for (int i = 0; (i < 2) && (pFile == NULL); i++)
+   {
+      if (apszDirs[i] == NULL)
+         continue;
+      int nLength = snprintf(pszPath, nPathSize, "%s/vldbmgr-%s-%d.sql", apszDirs[i], pRebuild->pszTable, (int)getpid());
+      if ((nLength > 0) && ((size_t)nLength < nPathSize))
+         pFile = fopen(pszPath, "wx");
+   }
+   if (pFile == NULL)
+   {
+      ConsolePrintf("WARNING: the rows of table %s could not be saved to a file before it is rebuilt\n",
+                    pRebuild->pszTable);
+      return NULL;
+   }
+
+   int nState = 0;
+   int bWritten = 1;
+   int nRows = DBGetNumRows(hResult);
+   for (int i = 0; i < nRows; i++)
+   {
+      int nLength = pRebuild->pfnComposeRow(hResult, i, &nState, szRow, sizeof(szRow));
+      if ((nLength < 0) || ((size_t)nLength >= sizeof(szRow)) || (fprintf(pFile, "%s;\n", szRow) < 0))
+         bWritten = 0;
+   }
+   if (fflush(pFile) != 0)
+      bWritten = 0;
+   if (!bWritten)
+      ConsolePrintf("WARNING: not every row of table %s could be saved to %s\n", pRebuild->pszTable, pszPath);
+   return pFile;
+}
+
+/*
+ * FinishRecoveryFile - close the file of SaveRowsForRecovery; remove it when
+ * every row is back in the table, otherwise keep it and say where it is.
+ */
+static void FinishRecoveryFile(FILE *pFile, const char *pszPath, const char *pszTable, int bAllCopied)
+{
+   if (pFile == NULL)
+      return;
+   fclose(pFile);
+   if (bAllCopied)
+   {
+      remove(pszPath);
+      return;
+   }
+   ConsolePrintf("The rows of table %s as they were before this step are saved in %s\n", pszTable, pszPath);
+}
+
+/*
+ * RebuildTable - select, drop, create and refill one table.  Returns 0 when
+ * the step must end (a failure without -X); under -X every failure is
+ * shown and the work goes on, and rows that could not be copied back are
+ * counted in a warning.  The result set is released on every path.
+ */
+static int RebuildTable(const TableRebuild *pRebuild)
+{
+   char szRow[REBUILD_ROW_SIZE];
+   char szQuery[REBUILD_QUERY_SIZE];
+   char szPath[512];
+
+   db_result_t hResult = SelectQuery(pRebuild->pszSelect);
+   if (hResult == NULL)
+   {
+      if (StepFailed(0))
+         return 0;
+      if (pRebuild->bSkipWhenUnreadable)
+         return 1;
+   }
+
+   FILE *pRecovery = NULL;
+   if ((g_nDbSyntax == DIALECT_MYSQL) && (hResult != NULL))
+      pRecovery = SaveRowsForRecovery(pRebuild, hResult, szPath, sizeof(szPath));
+
+   if (StepFailed(ExecQuery(pRebuild->pszDrop)) || StepFailed(CreateTableSql(pRebuild->pszCreate)))
+   {
+      FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, 0);
+      DBFreeResult(hResult);
+      return 0;
+   }
+
+   int nRows = DBGetNumRows(hResult);
+   int nLost = 0;
+   int nState = 0;
+   for (int i = 0; i < nRows; i++)
+   {
+      int nLength = pRebuild->pfnComposeRow(hResult, i, &nState, szRow, sizeof(szRow));
+      int bCopied = (nLength >= 0) && ((size_t)nLength < sizeof(szRow)) &&
+                    FormatSql(szQuery, sizeof(szQuery), "%s", szRow) && ExecQuery(szQuery);
+      if (!bCopied)
+      {
+         if (StepFailed(0))
+         {
+            FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, 0);
+            DBFreeResult(hResult);
+            return 0;
+         }
+         nLost++;
+      }
+   }
+   DBFreeResult(hResult);
    if (nLost > 0)
       ConsolePrintf("WARNING: %d of %d rows of table %s could not be copied back and are lost\n",
-                    nLost, nRows, pszTable);
+                    nLost, nRows, pRebuild->pszTable);
+   FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, nLost == 0);
+   return 1;
 }
 
 /*** 65 to 66: ports of map links ***/
@@ -335,59 +464,38 @@ int UpgradeStep75(void)
 /*** 76 to 77: sequence numbers of the condition-to-DCI map ***/
 
 /*
- * RebuildCondDciMap - recreate cond_dci_map with a sequence number that
- * restarts at 0 for every condition, copying the rows back from the result
- * set taken before the DROP.  Returns 0 when the step must end (a failure
- * without -X); under -X a failure is shown and the work goes on, and rows
- * that could not be copied back are counted in a warning.
+ * ComposeCondDciRow - the rows of each condition are numbered 0, 1, 2, ...
+ * in the order they come back (the select orders them by condition).  The
+ * number restarts when the condition id differs from the previous row's;
+ * the "previous" id of the first row is 0, which needs no special case.
  */
+static int ComposeCondDciRow(db_result_t hResult, int iRow, int *pnSequence, char *pszBuffer, size_t nSize)
+{
+   uint32_t dwCondition = DBGetFieldULong(hResult, iRow, 0);
+   uint32_t dwPrevCondition = (iRow > 0) ? DBGetFieldULong(hResult, iRow - 1, 0) : 0;
+   if (dwCondition != dwPrevCondition)
+      *pnSequence = 0;
+   return snprintf(pszBuffer, nSize,
+                   "INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) VALUES (%d,%d,%d,%d,%d,%d)",
+                   (int)dwCondition, (*pnSequence)++,
+                   (int)DBGetFieldULong(hResult, iRow, 1), (int)DBGetFieldULong(hResult, iRow, 2),
+                   (int)DBGetFieldULong(hResult, iRow, 3), (int)DBGetFieldULong(hResult, iRow, 4));
+}
+
+/* Under -X an unreadable map is recreated empty, so that the new table exists. */
+static const TableRebuild g_condDciMapRebuild =
+{
+   "cond_dci_map",
+   "SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map ORDER BY condition_id",
+   0,
+   "DROP TABLE cond_dci_map",
+   "CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,dci_id integer not null,node_id integer not null,dci_func integer not null,num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))",
+   ComposeCondDciRow
+};
+
 static int RebuildCondDciMap(void)
 {
-   char szQuery[REBUILD_QUERY_SIZE];
-
-   db_result_t hResult = SelectQuery("SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map ORDER BY condition_id");
-   if (hResult == NULL && StepFailed(0))
-      return 0;
-
-   if (StepFailed(ExecQuery("DROP TABLE cond_dci_map")) ||
-       StepFailed(CreateTableSql("CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,dci_id integer not null,node_id integer not null,dci_func integer not null,num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))")))
-   {
-      DBFreeResult(hResult);
-      return 0;
-   }
-
-   int nRows = DBGetNumRows(hResult);
-   int nLost = 0;
-   uint32_t dwPrevCondition = 0;
-   int nSequence = 0;
-   for (int i = 0; i < nRows; i++)
-   {
-      uint32_t dwCondition = DBGetFieldULong(hResult, i, 0);
-      if (dwCondition != dwPrevCondition)
-      {
-         nSequence = 0;
-         dwPrevCondition = dwCondition;
-      }
-      int bCopied = FormatSql(szQuery, sizeof(szQuery),
-                              "INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) VALUES (%d,%d,%d,%d,%d,%d)",
-                              (int)dwCondition, nSequence,
-                              (int)DBGetFieldULong(hResult, i, 1), (int)DBGetFieldULong(hResult, i, 2),
-                              (int)DBGetFieldULong(hResult, i, 3), (int)DBGetFieldULong(hResult, i, 4)) &&
-                    ExecQuery(szQuery);
-      if (!bCopied)
-      {
-         if (StepFailed(0))
-         {
-            DBFreeResult(hResult);
-            return 0;
-         }
-         nLost++;
-      }
-      nSequence++;
-   }
-   DBFreeResult(hResult);
-   ReportLostRows("cond_dci_map", nLost, nRows);
-   return 1;
+   return RebuildTable(&g_condDciMapRebuild);
 }
 
 int UpgradeStep76(void)
@@ -481,103 +589,68 @@ int UpgradeStep79(void)
 /*** 80 to 81: keys for schedules and address lists, custom attributes, web maps ***/
 
 /*
- * RebuildDciSchedules - recreate dci_schedules with a schedule id that runs
- * 1, 2, 3, ... over the whole table, in the order the rows come back.  The
- * schedule texts are copied as stored (not decoded or encoded).  A failed
- * select leaves the table as it is under -X.  Returns 0 when the step must
- * end.
+ * ComposeDciScheduleRow - schedule ids run 1, 2, 3, ... over the whole
+ * table in the order the rows come back.  The schedule is copied as stored,
+ * neither decoded nor encoded.  A text that fills its read buffer may have
+ * been cut; such a row cannot fit the statement buffer either, so FormatSql
+ * refuses it rather than storing a shortened value.
  */
-static int RebuildDciSchedules(void)
+static int ComposeDciScheduleRow(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize)
 {
-   char szQuery[REBUILD_QUERY_SIZE];
    char szSchedule[REBUILD_TEXT_SIZE];
    char szQuoted[REBUILD_TEXT_SIZE * 2];
-
-   db_result_t hResult = SelectQuery("SELECT item_id,schedule FROM dci_schedules");
-   if (hResult == NULL)
-      return StepFailed(0) ? 0 : 1;
-
-   if (StepFailed(ExecQuery("DROP TABLE dci_schedules")) ||
-       StepFailed(CreateTableSql("CREATE TABLE dci_schedules (schedule_id integer not null,item_id integer not null,schedule varchar(255) not null,PRIMARY KEY(item_id,schedule_id))")))
-   {
-      DBFreeResult(hResult);
-      return 0;
-   }
-
-   int nRows = DBGetNumRows(hResult);
-   int nLost = 0;
-   for (int i = 0; i < nRows; i++)
-   {
-      DBGetField(hResult, i, 1, szSchedule, sizeof(szSchedule));
-      DoubleSingleQuotes(szQuoted, szSchedule);
-      int bCopied = FormatSql(szQuery, sizeof(szQuery),
-                              "INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')",
-                              (int)DBGetFieldULong(hResult, i, 0), i + 1, szQuoted) &&
-                    ExecQuery(szQuery);
-      if (!bCopied)
-      {
-         if (StepFailed(0))
-         {
-            DBFreeResult(hResult);
-            return 0;
-         }
-         nLost++;
-      }
-   }
-   DBFreeResult(hResult);
-   ReportLostRows("dci_schedules", nLost, nRows);
-   return 1;
+   (void)pnState;
+   DBGetField(hResult, iRow, 1, szSchedule, sizeof(szSchedule));
+   DoubleSingleQuotes(szQuoted, szSchedule);
+   return snprintf(pszBuffer, nSize, "INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')",
+                   (int)DBGetFieldULong(hResult, iRow, 0), iRow + 1, szQuoted);
 }
 
-/*
- * RebuildAddressLists - recreate address_lists with a primary key over all
- * five columns, copying the rows back; the addresses are copied as stored.
- * A failed select leaves the table as it is under -X.  Returns 0 when the
- * step must end.
- */
-static int RebuildAddressLists(void)
+/* ComposeAddressListRow - the addresses are copied as stored. */
+static int ComposeAddressListRow(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize)
 {
-   char szQuery[REBUILD_QUERY_SIZE];
    char szAddr1[REBUILD_TEXT_SIZE], szAddr2[REBUILD_TEXT_SIZE];
    char szQuoted1[REBUILD_TEXT_SIZE * 2], szQuoted2[REBUILD_TEXT_SIZE * 2];
+   (void)pnState;
+   DBGetField(hResult, iRow, 3, szAddr1, sizeof(szAddr1));
+   DBGetField(hResult, iRow, 4, szAddr2, sizeof(szAddr2));
+   DoubleSingleQuotes(szQuoted1, szAddr1);
+   DoubleSingleQuotes(szQuoted2, szAddr2);
+   return snprintf(pszBuffer, nSize,
+                   "INSERT INTO address_lists (list_type,community_id,addr_type,addr1,addr2) VALUES(%d,%d,%d,'%s','%s')",
+                   (int)DBGetFieldULong(hResult, iRow, 0), (int)DBGetFieldULong(hResult, iRow, 1),
+                   (int)DBGetFieldULong(hResult, iRow, 2), szQuoted1, szQuoted2);
+}
 
-   db_result_t hResult = SelectQuery("SELECT list_type,community_id,addr_type,addr1,addr2 FROM address_lists");
-   if (hResult == NULL)
-      return StepFailed(0) ? 0 : 1;
+/* Under -X an unreadable table is left as it is. */
+static const TableRebuild g_dciSchedulesRebuild =
+{
+   "dci_schedules",
+   "SELECT item_id,schedule FROM dci_schedules",
+   1,
+   "DROP TABLE dci_schedules",
+   "CREATE TABLE dci_schedules (schedule_id integer not null,item_id integer not null,schedule varchar(255) not null,PRIMARY KEY(item_id,schedule_id))",
+   ComposeDciScheduleRow
+};
 
-   if (StepFailed(ExecQuery("DROP TABLE address_lists")) ||
-       StepFailed(CreateTableSql("CREATE TABLE address_lists (list_type integer not null,community_id integer not null,addr_type integer not null,addr1 varchar(15) not null,addr2 varchar(15) not null,PRIMARY KEY(list_type,community_id,addr_type,addr1,addr2))")))
-   {
-      DBFreeResult(hResult);
-      return 0;
-   }
+static const TableRebuild g_addressListsRebuild =
+{
+   "address_lists",
+   "SELECT list_type,community_id,addr_type,addr1,addr2 FROM address_lists",
+   1,
+   "DROP TABLE address_lists",
+   "CREATE TABLE address_lists (list_type integer not null,community_id integer not null,addr_type integer not null,addr1 varchar(15) not null,addr2 varchar(15) not null,PRIMARY KEY(list_type,community_id,addr_type,addr1,addr2))",
+   ComposeAddressListRow
+};
 
-   int nRows = DBGetNumRows(hResult);
-   int nLost = 0;
-   for (int i = 0; i < nRows; i++)
-   {
-      DBGetField(hResult, i, 3, szAddr1, sizeof(szAddr1));
-      DBGetField(hResult, i, 4, szAddr2, sizeof(szAddr2));
-      DoubleSingleQuotes(szQuoted1, szAddr1);
-      DoubleSingleQuotes(szQuoted2, szAddr2);
-      int bCopied = FormatSql(szQuery, sizeof(szQuery),
-                              "INSERT INTO address_lists (list_type,community_id,addr_type,addr1,addr2) VALUES(%d,%d,%d,'%s','%s')",
-                              (int)DBGetFieldULong(hResult, i, 0), (int)DBGetFieldULong(hResult, i, 1),
-                              (int)DBGetFieldULong(hResult, i, 2), szQuoted1, szQuoted2) &&
-                    ExecQuery(szQuery);
-      if (!bCopied)
-      {
-         if (StepFailed(0))
-         {
-            DBFreeResult(hResult);
-            return 0;
-         }
-         nLost++;
-      }
-   }
-   DBFreeResult(hResult);
-   ReportLostRows("address_lists", nLost, nRows);
-   return 1;
+static int RebuildDciSchedules(void)
+{
+   return RebuildTable(&g_dciSchedulesRebuild);
+}
+
+static int RebuildAddressLists(void)
+{
+   return RebuildTable(&g_addressListsRebuild);
 }
 
 int UpgradeStep80(void)

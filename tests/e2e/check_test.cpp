@@ -19,30 +19,43 @@ std::string Props(int id, const std::string &name, int deleted = 0, long modifie
 {
    return "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
           "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-          "status_single_threshold,status_thresholds) VALUES (" +
+          "status_single_threshold,status_thresholds,comments) VALUES (" +
           std::to_string(id) + ",'" + name + "',0," + std::to_string(deleted) + ",0,1," +
-          std::to_string(modified) + ",0,0,0,0,0,0,'00000000');\n";
+          std::to_string(modified) + ",0,0,0,0,0,0,'00000000','#00');\n";
+}
+
+/* A node row; the shipped schema wants a community text. */
+std::string Node(int id, const std::string &address)
+{
+   return "INSERT INTO nodes (id,primary_ip,community) VALUES (" + std::to_string(id) + ",'" + address + "','public');\n";
+}
+
+/* A network service row of a node (MySQL has no default for its text columns). */
+std::string Service(int id, int node)
+{
+   return "INSERT INTO network_services (id,node_id,poller_node_id,check_request,check_responce) VALUES (" +
+          std::to_string(id) + "," + std::to_string(node) + ",0,'#00','#00');\n";
 }
 
 /* Sound rows of every kind: none of them is a problem. */
 std::string SoundRows()
 {
-   return "INSERT INTO nodes (id,primary_ip) VALUES (10,'10.0.0.10');\n" + Props(10, "router") +
-          "INSERT INTO nsmap (subnet_id,node_id) VALUES (2,10);\n"
+   return Node(10, "10.0.0.10") + Props(10, "router") +
+          "INSERT INTO nsmap (subnet_id,node_id) VALUES (2,10);\n" +
           // deleted node without a subnet link, live node without an address
-          "INSERT INTO nodes (id,primary_ip) VALUES (13,'10.0.0.13');\n" + Props(13, "old", 1) +
-          "INSERT INTO nodes (id,primary_ip) VALUES (14,'0.0.0.0');\n" + Props(14, "noaddr") +
+          Node(13, "10.0.0.13") + Props(13, "old", 1) +
+          Node(14, "0.0.0.0") + Props(14, "noaddr") +
           "INSERT INTO interfaces (id,node_id) VALUES (11,10);\n" + Props(11, "eth0") +
-          "INSERT INTO network_services (id,node_id) VALUES (12,10);\n" + Props(12, "http") +
+          Service(12, 10) + Props(12, "http") +
           Props(20, "cluster20") + "INSERT INTO cluster_members (cluster_id,node_id) VALUES (20,10);\n" +
           Props(2, "subnet2") +
-          "INSERT INTO event_cfg (event_code,event_name) VALUES (1,'SYS_NODE_ADDED');\n"
-          "INSERT INTO event_groups (id,name) VALUES (-2147483647,'group1');\n"
-          "INSERT INTO actions (action_id,action_name) VALUES (3,'mail');\n"
-          "INSERT INTO policy_source_list (rule_id,object_id) VALUES (1,10);\n"
-          "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,1);\n"
+          "INSERT INTO event_cfg (event_code,event_name,description) VALUES (90001,'TEST_EVENT','#00');\n"
+          "INSERT INTO event_groups (id) VALUES (-2147483647);\n"
+          "INSERT INTO actions (action_id,action_data) VALUES (3,'#00');\n"
+          "INSERT INTO policy_source_list (object_id) VALUES (10);\n"
+          "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,90001);\n"
           "INSERT INTO policy_event_list (rule_id,event_code) VALUES (2,-2147483647);\n"
-          "INSERT INTO policy_action_list (rule_id,action_id) VALUES (1,3);\n";
+          "INSERT INTO policy_action_list (action_id) VALUES (3);\n";
 }
 
 std::string Head() { return std::string(vt::kBanner) + "Checking database:\n"; }
@@ -108,19 +121,20 @@ std::vector<RepairCase> RepairCases()
 {
    const std::string yes = "(Y/N) Y\n";
    return {
-      { "NodeWithoutProperties", "INSERT INTO nodes (id,primary_ip) VALUES (30,'0.0.0.0');\n",
+      { "NodeWithoutProperties", Node(30, "0.0.0.0"),
         Stage(kNodes) + "\rMissing node object 30 properties. Create? " + yes + Fixed(kNodes) +
            PassedStages(2, 4) + Stage(kProperties) +
            "\rObject 30 [lost_node_30] has invalid timestamp. Correct? " + yes + Fixed(kProperties) +
            PassedStages(6, 6),
         2,
-        "SELECT name,status,is_deleted,image_id,inherit_access_rights,CASE WHEN last_modified>0 THEN 1 ELSE 0 END,status_thresholds "
+        "SELECT name,status,is_deleted,image_id,inherit_access_rights,CASE WHEN last_modified>0 THEN 1 ELSE 0 END,status_thresholds,"
+        "comments "
         "FROM object_properties WHERE object_id=30",
-        "lost_node_30|5|0|0|1|1|00000000;" },
+        "lost_node_30|5|0|0|1|1|00000000|#00;" },
       { "UnlinkedNode",
-        "INSERT INTO nodes (id,primary_ip) VALUES (31,'10.0.0.31');\n" + Props(31, "lonely") +
-           "INSERT INTO acl (object_id,user_id,access_rights) VALUES (31,0,1);\n"
-           "INSERT INTO acl (object_id,user_id,access_rights) VALUES (10,0,1);\n",
+        Node(31, "10.0.0.31") + Props(31, "lonely") +
+           "INSERT INTO acl (object_id) VALUES (31);\n"
+           "INSERT INTO acl (object_id) VALUES (10);\n",
         Stage(kNodes) + "\rUnlinked node object 31 (\"lonely\"). Delete? " + yes + Fixed(kNodes) +
            PassedStages(2, 6),
         1,
@@ -139,11 +153,11 @@ std::vector<RepairCase> RepairCases()
         1,
         "SELECT (SELECT COUNT(*) FROM interfaces),(SELECT COUNT(*) FROM object_properties WHERE object_id=41)",
         "1|0;" },
-      { "ServiceOfDeletedNode", "INSERT INTO network_services (id,node_id) VALUES (50,13);\n" + Props(50, "ssh"),
+      { "ServiceOfDeletedNode", Service(50, 13) + Props(50, "ssh"),
         PassedStages(1, 2) + Stage(kServices) + "\rUnlinked network service object 50 (\"ssh\"). Delete? " + yes +
            Fixed(kServices) + PassedStages(4, 6),
         1, "SELECT id FROM network_services ORDER BY id", "12;" },
-      { "ServiceWithoutProperties", "INSERT INTO network_services (id,node_id) VALUES (51,10);\n",
+      { "ServiceWithoutProperties", Service(51, 10),
         PassedStages(1, 2) + Stage(kServices) + "\rMissing network service object 51 properties. Create? " + yes +
            Fixed(kServices) + PassedStages(4, 4) + Stage(kProperties) +
            "\rObject 51 [lost_network service_51] has invalid timestamp. Correct? " + yes + Fixed(kProperties) +
@@ -170,10 +184,10 @@ std::vector<RepairCase> RepairCases()
            Fixed(kProperties) + PassedStages(6, 6),
         1, "SELECT CASE WHEN last_modified>1700000000 THEN 1 ELSE 0 END FROM object_properties WHERE object_id=60", "1;" },
       { "PolicyReferences",
-        "INSERT INTO policy_source_list (rule_id,object_id) VALUES (2,77);\n"
+        "INSERT INTO policy_source_list (object_id) VALUES (77);\n"
         "INSERT INTO policy_event_list (rule_id,event_code) VALUES (3,5000);\n"
         "INSERT INTO policy_event_list (rule_id,event_code) VALUES (4,-2147483643);\n"
-        "INSERT INTO policy_action_list (rule_id,action_id) VALUES (2,8);\n",
+        "INSERT INTO policy_action_list (action_id) VALUES (8);\n",
         PassedStages(1, 5) + Stage(kPolicy) + "\rInvalid object ID 77 used. Correct? " + yes +
            "\rInvalid event ID 0x00001388 used. Correct? " + yes +
            "\rInvalid event group ID 0x80000005 used. Correct? " + yes +
@@ -273,24 +287,24 @@ std::string ColorLine(const char *title, const char *verdict)
 TEST_P(CheckTest, TerminalAnswersAndDeclinedCommit)
 {
    vt::TestDb db = MaintDb(GetParam());
-   vt::Exec(db, SoundRows() + "INSERT INTO nodes (id,primary_ip) VALUES (70,'0.0.0.0');\n" + Props(60, "stale", 0, 0));
+   vt::Exec(db, SoundRows() + Node(30, "0.0.0.0") + Props(25, "stale", 0, 0));
    vt::RunOptions opt;
    opt.bPty = true;
-   opt.keys = std::string("q\r1\x1by") + "n" + "Y" + "\nN";   // create; stamp of 60; stamp of 70; commit
+   opt.keys = std::string("q\r1\x1by") + "n" + "Y" + "\nN";   // create; stamp of 25; stamp of 30; commit
    vt::RunResult r = vt::Run(db, { "check" }, opt);
    EXPECT_EQ(vt::ShowColors(r.out),
-             Head() + ColorStage(kNodes) + "\rMissing node object 70 properties. Create? (Y/N) Y\n" +
+             Head() + ColorStage(kNodes) + "\rMissing node object 30 properties. Create? (Y/N) Y\n" +
                 ColorLine(kNodes, "FIXED ") + ColorLine(kInterfaces, "PASSED") + ColorLine(kServices, "PASSED") +
                 ColorLine(kClusters, "PASSED") + ColorStage(kProperties) +
-                "\rObject 60 [stale] has invalid timestamp. Correct? (Y/N) N\n"
-                "\rObject 70 [lost_node_70] has invalid timestamp. Correct? (Y/N) Y\n" +
+                "\rObject 25 [stale] has invalid timestamp. Correct? (Y/N) N\n"
+                "\rObject 30 [lost_node_30] has invalid timestamp. Correct? (Y/N) Y\n" +
                 ColorLine(kProperties, "ERROR ") + ColorLine(kPolicy, "PASSED") +
                 "3 errors was found, 2 errors was corrected\nDatabase still contain errors\n"
                 "Commit changes (Y/N) N\nRolling back changes...\nAll changes made to database was cancelled\n"
                 "Database check completed\n");
    EXPECT_EQ(r.status, 0);
-   EXPECT_EQ(vt::QueryValue(db, "SELECT COUNT(*) FROM object_properties WHERE object_id=70"), "0");
-   EXPECT_EQ(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=60"), "0");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT COUNT(*) FROM object_properties WHERE object_id=30"), "0");
+   EXPECT_EQ(vt::QueryValue(db, "SELECT last_modified FROM object_properties WHERE object_id=25"), "0");
 }
 
 /* Some repairs taken, some declined, the commit confirmed: the taken ones stand. */
@@ -298,7 +312,7 @@ TEST_P(CheckTest, PartialRepairCommitted)
 {
    vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() + Props(60, "stale", 0, 0) +
-                   "INSERT INTO policy_action_list (rule_id,action_id) VALUES (2,8);\n");
+                   "INSERT INTO policy_action_list (action_id) VALUES (8);\n");
    vt::RunOptions opt;
    opt.bPty = true;
    opt.keys = "yny";
@@ -321,7 +335,7 @@ TEST_P(CheckTest, PartialRepairCommitted)
 TEST_P(CheckTest, NodeWithoutPropertiesGetsNoSubnetTest)
 {
    vt::TestDb db = MaintDb(GetParam());
-   vt::Exec(db, SoundRows() + "INSERT INTO nodes (id,primary_ip) VALUES (30,'10.0.0.30');\n");
+   vt::Exec(db, SoundRows() + Node(30, "10.0.0.30"));
    vt::RunResult r = vt::Run(db, { "check" });
    EXPECT_EQ(r.out, Head() + Stage(kNodes) + "\rMissing node object 30 properties. Create? (Y/N) N\n" +
                        Error(kNodes) + PassedStages(2, 6) +
@@ -464,10 +478,10 @@ TEST_P(CheckTest, FailingRepairs)
    vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, SoundRows() +
                    // node 31: its delete fails; node 32: its acl delete fails
-                   "INSERT INTO nodes (id,primary_ip) VALUES (31,'10.0.0.31');\n" + Props(31, "n31") +
-                   "INSERT INTO acl (object_id,user_id,access_rights) VALUES (31,0,1);\n"
-                   "INSERT INTO nodes (id,primary_ip) VALUES (32,'10.0.0.32');\n" + Props(32, "n32") +
-                   "INSERT INTO acl (object_id,user_id,access_rights) VALUES (32,0,1);\n"
+                   Node(31, "10.0.0.31") + Props(31, "n31") +
+                   "INSERT INTO acl (object_id) VALUES (31);\n" +
+                   Node(32, "10.0.0.32") + Props(32, "n32") +
+                   "INSERT INTO acl (object_id) VALUES (32);\n" +
                    // interface 41: gone, but its properties delete fails; it still counts
                    "INSERT INTO interfaces (id,node_id) VALUES (41,99);\n" + Props(41, "eth9") +
                    "CREATE TRIGGER keep31 BEFORE DELETE ON nodes WHEN old.id=31 "
@@ -504,7 +518,7 @@ TEST_P(CheckTest, UnreadableTableSkipsItsWork)
 {
    vt::TestDb db = MaintDb(GetParam());
    vt::Exec(db, Props(60, "stale", 0, 0) + "DROP TABLE interfaces;\nDROP TABLE policy_event_list;\n"
-                "INSERT INTO policy_action_list (rule_id,action_id) VALUES (2,8);\n");
+                "INSERT INTO policy_action_list (action_id) VALUES (8);\n");
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    EXPECT_EQ(r.out, Head() + PassedStages(1, 1) + Stage(kInterfaces) +
                        "SQL query failed:\nSELECT id,node_id FROM interfaces\n[PASSED]\n" + PassedStages(3, 4) +

@@ -12,6 +12,11 @@
  *   VLT_ENGINES       optional: a comma-separated list of the engine names
  *                     to run ("pgsql,mysql"); the others are left out
  *
+ * The odbc engine's connection string asks the PostgreSQL ODBC driver for
+ * statement-level rollback ("Protocol=7.4-2"), as an operator on
+ * PostgreSQL through ODBC would, so that a failed statement inside a
+ * transaction does not abort the whole transaction.
+ *
  * The user must be allowed to create databases.  Every test database is
  * named "vlt_<pid>_<n>" and dropped when the test program ends (unless
  * VT_KEEP_TMP is set).  The harness reaches the databases through the
@@ -392,7 +397,7 @@ bool EngineNewDb(Engine e, TestDb *db, std::string *configText, std::string *err
    else
       text += "DBLogin = " + Env("VLT_PGSQL_USER") + "\nDBPassword = " + Env("VLT_PGSQL_PASSWORD") +
               "\nDBDrvParams = Driver=" + Env("VLT_ODBC_DRIVER") + ";Server=" + Env("VLT_PGSQL_HOST") +
-              ";Port=" + Env("VLT_PGSQL_PORT") + "\n";
+              ";Port=" + Env("VLT_PGSQL_PORT") + ";Protocol=7.4-2\n";
    *configText = text;
    return true;
 }

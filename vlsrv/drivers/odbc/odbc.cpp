@@ -140,7 +140,7 @@ void SetDiagError(SQLSMALLINT nType, SQLHANDLE h, char *pszError, size_t nErrorS
    }
    // Drivers end some messages with a line end; the tool shows one line.
    for (char &ch : text)
-      if (ch == '\n' || ch == '\r')
+      if (ch == '\n' || ch == '\r' || ch == '\t')
          ch = ' ';
    while (!text.empty() && text.back() == ' ')
       text.pop_back();
@@ -360,8 +360,10 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
       }
       for (SQLSMALLINT c = 1; c <= nColumns && nResult == 1; c++)
       {
-         // Long values come in pieces: every call gives the next one.
-         value.clear();
+         // Long values come in pieces: every call gives the next one.  The
+         // pieces are joined before conversion, so that a character split
+         // between two of them (a surrogate pair) stays whole.
+         WString wide;
          bool bNull = false;
          for (;;)
          {
@@ -384,10 +386,12 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
             size_t nChars = chunk.size() - 1;   // a full piece, less its NUL
             if (nIndicator != SQL_NO_TOTAL && (size_t)nIndicator / sizeof(SQLWCHAR) < nChars)
                nChars = (size_t)nIndicator / sizeof(SQLWCHAR);
-            Narrow(chunk.data(), nChars, &value);
+            wide.append(chunk.data(), nChars);
             if (rc == SQL_SUCCESS)
                break;
          }
+         value.clear();
+         Narrow(wide.data(), wide.size(), &value);
          if (nResult == 1 && !pSink->pfnField(pSink->pContext, bNull ? nullptr : value.data(),
                                              bNull ? 0 : value.size(), bNull ? 1 : 0))
          {

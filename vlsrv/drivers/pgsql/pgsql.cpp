@@ -123,7 +123,7 @@ bool PushRows(const PGresult *pResult, VlResultSink *pSink)
 bool IsTransactionControl(const char *pszQuery)
 {
    static const char *const kWords[] = { "BEGIN", "START", "COMMIT", "END", "ROLLBACK", "ABORT",
-                                         "SAVEPOINT", "RELEASE", "PREPARE", nullptr };
+                                         "SAVEPOINT", "RELEASE", "PREPARE TRANSACTION", nullptr };
    while (isspace((unsigned char)*pszQuery))
       pszQuery++;
    for (int i = 0; kWords[i] != nullptr; i++)
