@@ -111,7 +111,7 @@ start_pgsql() {
       port=$(free_port) || return 1
       # Durability is of no use for throw-away data; speed is.
       if as_user postgres "$bin/pg_ctl" -D "$data" -l "$DATA/pgrun/pg.log" -w -t 60 start \
-         -o "-h 127.0.0.1 -p $port -k $DATA/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
+         -o "-h 127.0.0.1 -p $port -k $DATA/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=100" \
          >/dev/null 2>&1; then
          break
       fi
@@ -159,9 +159,9 @@ start_mysql() {
          --bind-address=127.0.0.1 --port="$port" --socket="$DATA/myrun/my.sock" \
          --pid-file="$DATA/myrun/my.pid" --log-error="$DATA/myrun/my.log" \
          --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
+         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 --innodb-flush-method=nosync \
          --innodb-buffer-pool-size=64M --innodb-log-file-size=32M --sync-frm=0 \
-         --max-connections=50 </dev/null >/dev/null 2>&1 &
+         --max-connections=100 </dev/null >/dev/null 2>&1 &
       local spid=$!
       for _ in $(seq 1 300); do
          if mariadb --no-defaults --socket="$DATA/myrun/my.sock" -uroot -e 'SELECT 1' >/dev/null 2>&1; then
