@@ -652,14 +652,16 @@ static int CopyObjectProperties(uint32_t dwObjectId, int nInheritRights)
    }
 
    /* The name is copied as stored.  A properly encoded name holds no
-      quote; a stray one in a damaged row is doubled, so that it cannot end
-      the literal and turn the rest of the name into SQL. */
+      quote and no backslash; a stray quote in a damaged row is doubled (and
+      on MySQL, where a backslash escapes the next character inside a
+      literal, a backslash too), so that it cannot end the literal and turn
+      the rest of the name into SQL. */
    char szQuoted[sizeof(szName) * 2];
    char *pszOut = szQuoted;
    for (const char *p = szName; *p != 0; p++)
    {
-      if (*p == '\'')
-         *pszOut++ = '\'';
+      if ((*p == '\'') || ((*p == '\\') && (g_nDbSyntax == DIALECT_MYSQL)))
+         *pszOut++ = *p;
       *pszOut++ = *p;
    }
    *pszOut = 0;

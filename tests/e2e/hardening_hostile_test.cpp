@@ -15,6 +15,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -181,5 +182,92 @@ TEST(HostileTexts, ScheduleLongerThanTheStatement)
    EXPECT_EQ(vt::QueryValue(db, "SELECT length(schedule) FROM dci_schedules WHERE item_id=600"), "1000004");
    EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM dci_schedules"), "5");
 }
+
+/* Backslashes in copied values: on MySQL a backslash escapes the quote
+   after it inside a literal, so a copy as stored doubles backslashes there
+   too (an encoded value holds none, so it is unchanged); elsewhere a
+   backslash is an ordinary character.  On every engine the texts come back
+   exactly. */
+struct HostileBackslashes : ::testing::TestWithParam<vt::Engine>
+{
+};
+
+TEST_P(HostileBackslashes, SchedulesFromVersion65)
+{
+   const std::vector<std::string> texts = {
+      "ends in a backslash\\", "\\'); DELETE FROM items; -- ", "a\\b\\\\c", "\\''\\'",
+   };
+   vt::TestDb db = vt::NewDb(GetParam());
+   std::string fixture = vt::ReadFile(vt::SourceDir() + "/tests/fixtures/v65.sql");
+   if (GetParam() == vt::Engine::MySQL)
+      fixture = std::regex_replace(fixture, std::regex("varchar([,)])"), "text$1");
+   vt::Exec(db, fixture);
+   vt::SetConfigValue(db, "DBSyntax", vt::EngineSyntax(GetParam()));
+   std::string sql;
+   for (size_t i = 0; i < texts.size(); i++)
+   {
+      std::string literal = Quoted(texts[i]);
+      if (GetParam() == vt::Engine::MySQL)   // the test's own statement must keep them too
+         literal = std::regex_replace(literal, std::regex("\\\\"), "\\\\");
+      sql += "INSERT INTO dci_schedules (item_id,schedule) VALUES (" + std::to_string(700 + i) + ",'" + literal +
+             "');\n";
+   }
+   vt::Exec(db, sql);
+   for (size_t i = 0; i < texts.size(); i++)
+      ASSERT_EQ(vt::QueryValue(db, "SELECT schedule FROM dci_schedules WHERE item_id=" + std::to_string(700 + i)),
+                texts[i]);
+
+   vt::RunResult r = vt::Run(db, { "-f", "upgrade" });
+   EXPECT_EQ(r.out.substr(r.out.size() - 27), "Database upgrade succeeded\n") << r.out;
+   EXPECT_EQ(r.out.find("SQL query failed"), std::string::npos) << r.out;
+   for (size_t i = 0; i < texts.size(); i++)
+      EXPECT_EQ(vt::QueryValue(db, "SELECT schedule FROM dci_schedules WHERE item_id=" + std::to_string(700 + i)),
+                texts[i])
+         << i;
+   EXPECT_NE(vt::QueryValue(db, "SELECT count(*) FROM items"), "0");
+}
+
+/* Object names with quotes and backslashes copied by step 25 to 26, on
+   every engine: the same output as over the plain fixture, the names
+   intact. */
+TEST_P(HostileBackslashes, ObjectNamesFromVersion14)
+{
+   const std::vector<std::string> names = { "back\\", "\\'); DELETE FROM users; -- ", "it's \\\\ two" };
+   std::vector<vt::TestDb> dbs;
+   std::vector<vt::RunResult> runs;
+   for (bool bHostile : { false, true })
+   {
+      vt::TestDb db = vt::NewDb(GetParam());
+      std::string fixture = vt::ReadFile(vt::SourceDir() + "/tests/fixtures/v14.sql");
+      if (GetParam() == vt::Engine::MySQL)
+         fixture = std::regex_replace(fixture, std::regex("varchar([,)])"), "text$1");
+      vt::Exec(db, fixture);
+      vt::SetConfigValue(db, "DBSyntax", vt::EngineSyntax(GetParam()));
+      if (bHostile)
+      {
+         std::string sql;
+         for (size_t i = 0; i < names.size(); i++)
+         {
+            std::string literal = Quoted(names[i]);
+            if (GetParam() == vt::Engine::MySQL)
+               literal = std::regex_replace(literal, std::regex("\\\\"), "\\\\");
+            std::string id = std::to_string(60 + i);
+            sql += "INSERT INTO containers VALUES (" + id + ",'" + literal + "',0,0,0,'');\n"
+                   "INSERT INTO access_options VALUES (" + id + ",1);\n";
+         }
+         vt::Exec(db, sql);
+      }
+      runs.push_back(vt::Run(db, { "-X", "-f", "upgrade" }));
+      dbs.push_back(db);
+   }
+   EXPECT_EQ(runs[1].out, runs[0].out);
+   for (size_t i = 0; i < names.size(); i++)
+      EXPECT_EQ(vt::QueryValue(dbs[1], "SELECT name FROM object_properties WHERE object_id=" + std::to_string(60 + i)),
+                names[i])
+         << i;
+   EXPECT_EQ(vt::QueryValue(dbs[1], "SELECT count(*) FROM users"), vt::QueryValue(dbs[0], "SELECT count(*) FROM users"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, HostileBackslashes, testing::ValuesIn(vt::TestEngines()), vt::EngineParamName());
 
 }  // namespace
