@@ -45,8 +45,8 @@ extern constexpr UpgradeStepRecord g_upgradeSteps[] =
 
 /*
  * IsStepTableContiguous - true when the table holds exactly one record for
- * every version from 14 to TOOL_DB_VERSION - 1, in order, each with a
- * routine, followed by the terminating record.
+ * every version from 14 to TOOL_DB_VERSION - 1, in order, followed by the
+ * terminating record.
  */
 static constexpr bool IsStepTableContiguous(void)
 {

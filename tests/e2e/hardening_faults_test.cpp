@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -277,6 +278,11 @@ struct KillGroup
    vt::Engine engine;
    int nGroup;
 };
+
+void PrintTo(const KillGroup &g, std::ostream *os)
+{
+   *os << vt::EngineName(g.engine) << " group " << g.nGroup;
+}
 
 const int kGroups = 4;
 const int kPointsPerGroup = 5;
