@@ -22,6 +22,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -154,27 +157,59 @@ struct WatchedRun
    int status = -1;
 };
 
+/* What a watcher gets: the output so far, the process, and (on a
+   terminal) the terminal to type on, else -1. */
+typedef std::function<bool(const std::string &, pid_t, int)> Watcher;
+
+/* True when the tool waits for a key on the terminal. */
+bool WaitsForKey(int fdTerminal)
+{
+   struct termios t;
+   return fdTerminal >= 0 && tcgetattr(fdTerminal, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
+}
+
 /*
- * Runs vldbmgr -c <config> args with standard output on a pipe; onOutput
- * sees the output so far after every read and may act on the process
- * (signal it, or act on the database); it returns false to stop watching
- * (the run is then only waited for).
+ * Runs vldbmgr -c <config> args with standard output on a pipe, or with
+ * bTerminal on a pseudo-terminal that is also its controlling terminal;
+ * onOutput sees the output so far every 20 ms and after every read, and
+ * may act on the process (signal it, type on the terminal, act on the
+ * database); it returns false to stop watching (the run is then only
+ * waited for).
  */
-WatchedRun RunWatched(const vt::TestDb &db, const std::vector<std::string> &args,
-                      const std::function<bool(const std::string &, pid_t)> &onOutput)
+WatchedRun RunWatched(const vt::TestDb &db, const std::vector<std::string> &args, const Watcher &onOutput,
+                      bool bTerminal = false)
 {
    WatchedRun run;
-   int outPipe[2];
-   if (pipe(outPipe) != 0)
+   int fdRead = -1, fdWrite = -1;
+   if (bTerminal)
    {
-      ADD_FAILURE() << "pipe failed";
-      return run;
+      if (openpty(&fdRead, &fdWrite, nullptr, nullptr, nullptr) != 0)
+      {
+         ADD_FAILURE() << "openpty failed";
+         return run;
+      }
+      struct termios t;
+      tcgetattr(fdWrite, &t);
+      t.c_oflag &= ~OPOST;   // "\n" stays "\n"
+      tcsetattr(fdWrite, TCSANOW, &t);
+   }
+   else
+   {
+      int outPipe[2];
+      if (pipe(outPipe) != 0)
+      {
+         ADD_FAILURE() << "pipe failed";
+         return run;
+      }
+      fdRead = outPipe[0];
+      fdWrite = outPipe[1];
    }
    std::vector<std::string> env;
    for (char **p = environ; *p != nullptr; p++)
-      if (std::string(*p).rfind("VELMOR_REGISTRY=", 0) != 0)
+      if (std::string(*p).rfind("VELMOR_REGISTRY=", 0) != 0 && std::string(*p).rfind("NO_COLOR=", 0) != 0)
          env.push_back(*p);
    env.push_back("VELMOR_REGISTRY=/nonexistent/velmor-registry.conf");
+   env.push_back("NO_COLOR=1");
    std::string tool = vt::ToolPath();
    std::vector<std::string> words = { tool, "-c", db.config };
    words.insert(words.end(), args.begin(), args.end());
@@ -184,9 +219,11 @@ WatchedRun RunWatched(const vt::TestDb &db, const std::vector<std::string> &args
    if (pid == 0)
    {
       setsid();
+      if (bTerminal)
+         ioctl(fdWrite, TIOCSCTTY, 0);
       int fdNull = open("/dev/null", O_RDWR);
       dup2(fdNull, 0);
-      dup2(outPipe[1], 1);
+      dup2(fdWrite, 1);
       dup2(fdNull, 2);
       for (int fd = 3; fd < 1024; fd++)
          close(fd);
@@ -200,22 +237,22 @@ WatchedRun RunWatched(const vt::TestDb &db, const std::vector<std::string> &args
       execve(tool.c_str(), argv.data(), envp.data());
       _exit(127);
    }
-   close(outPipe[1]);
+   close(fdWrite);
    bool bWatching = true;
    double start = Now();
    for (;;)
    {
-      struct pollfd p = { outPipe[0], POLLIN, 0 };
-      if (poll(&p, 1, 100) > 0)
+      struct pollfd p = { fdRead, POLLIN, 0 };
+      if (poll(&p, 1, 20) > 0)
       {
          char buf[4096];
-         ssize_t n = read(outPipe[0], buf, sizeof(buf));
+         ssize_t n = read(fdRead, buf, sizeof(buf));
          if (n <= 0)
-            break;
+            break;   // end of the pipe, or EIO once the terminal's last user is gone
          run.out.append(buf, (size_t)n);
-         if (bWatching)
-            bWatching = onOutput(run.out, pid);
       }
+      if (bWatching)
+         bWatching = onOutput(run.out, pid, bTerminal ? fdRead : -1);
       if (Now() - start > 60)
       {
          ADD_FAILURE() << "the tool did not end; output:\n" << run.out;
@@ -223,7 +260,7 @@ WatchedRun RunWatched(const vt::TestDb &db, const std::vector<std::string> &args
          break;
       }
    }
-   close(outPipe[0]);
+   close(fdRead);
    int status = 0;
    waitpid(pid, &status, 0);
    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -303,7 +340,7 @@ TEST_P(KilledUpgrade, LeavesACommittedStepAndResumes)
       size_t nAfter = 1 + (size_t)nPoint * (kStatements - 1) / (nPoints - 1);
       vt::TestDb db = Fixture(g.engine);
       bool bKilled = false;
-      WatchedRun run = RunWatched(db, { "-t", "-f", "upgrade" }, [&](const std::string &out, pid_t pid) {
+      WatchedRun run = RunWatched(db, { "-t", "-f", "upgrade" }, [&](const std::string &out, pid_t pid, int) {
          if (CountTraceLines(out) >= nAfter)
          {
             kill(pid, SIGKILL);
@@ -372,7 +409,7 @@ TEST_P(ServerGone, DuringUpgrade)
    for (size_t nAfter : { (size_t)3, (size_t)60, (size_t)150 })
    {
       vt::TestDb db = Fixture(GetParam());
-      WatchedRun run = RunWatched(db, { "-t", "-f", "upgrade" }, [&](const std::string &out, pid_t pid) {
+      WatchedRun run = RunWatched(db, { "-t", "-f", "upgrade" }, [&](const std::string &out, pid_t pid, int) {
          if (CountTraceLines(out) < nAfter)
             return true;
          kill(pid, SIGSTOP);
@@ -401,24 +438,43 @@ TEST_P(ServerGone, DuringCheck)
    vt::TestDb db = vt::InitDb(GetParam());
    vt::Exec(db, "INSERT INTO nodes (id,primary_ip,community) VALUES (10,'0.0.0.0','public');\n"
                 "INSERT INTO nodes (id,primary_ip,community) VALUES (11,'0.0.0.0','public');\n");
+   // On a terminal, so that the tool waits at each question: yes to the
+   // first repair; at the second the connection is dropped, then yes; yes
+   // to the commit.
+   const std::string first = "Missing node object 10 properties. Create? (Y/N) ";
+   const std::string second = "Missing node object 11 properties. Create? (Y/N) ";
+   const std::string commit = "Commit changes (Y/N) ";
    bool bDropped = false;
-   WatchedRun run = RunWatched(db, { "-f", "check" }, [&](const std::string &out, pid_t pid) {
-      if (out.find("Missing node object 11 properties. Create? (Y/N) Y\n") == std::string::npos)
-         return true;
-      kill(pid, SIGSTOP);
-      DropToolConnection(db);
-      kill(pid, SIGCONT);
-      bDropped = true;
-      return false;
-   });
+   int nAnswered = 0;
+   WatchedRun run = RunWatched(
+      db, { "check" },
+      [&](const std::string &out, pid_t, int fdTerminal) {
+         if (!WaitsForKey(fdTerminal))
+            return true;
+         const std::string *questions[] = { &first, &second, &commit };
+         if (nAnswered < 3 && out.size() >= questions[nAnswered]->size() &&
+             out.compare(out.size() - questions[nAnswered]->size(), questions[nAnswered]->size(),
+                         *questions[nAnswered]) == 0)
+         {
+            if (nAnswered == 1)
+            {
+               DropToolConnection(db);
+               bDropped = true;
+            }
+            if (write(fdTerminal, "y", 1) == 1)
+               nAnswered++;
+         }
+         return nAnswered < 3;
+      },
+      true);
    EXPECT_TRUE(bDropped) << run.out;
    EXPECT_EQ(run.status, 0);
-   const std::string tail = "Commit changes (Y/N) Y\nCommitting changes...\n"
+   EXPECT_NE(run.out.find("\r" + first + "Y\n\r" + second + "Y\nSQL query failed ("), std::string::npos) << run.out;
+   const std::string tail = "1 errors was corrected\nDatabase still contain errors\n" + commit +
+                            "Y\nCommitting changes...\n"
                             "Unable to commit changes; the database keeps its state from before the check\n"
                             "Database check completed\n";
    EXPECT_EQ(run.out.substr(run.out.size() - std::min(run.out.size(), tail.size())), tail) << run.out;
-   EXPECT_EQ(run.out.find("Database doesn't contain any errors"), std::string::npos) << run.out;
-   EXPECT_NE(run.out.find("SQL query failed"), std::string::npos) << run.out;
    EXPECT_EQ(vt::QueryValue(db, "SELECT count(*) FROM object_properties WHERE object_id IN (10,11)"), "0");
 
    vt::RunResult r = vt::Run(db, { "-f", "check" });
