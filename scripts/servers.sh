@@ -16,6 +16,7 @@
 #   VLT_MYSQL_HOST VLT_MYSQL_PORT VLT_MYSQL_USER VLT_MYSQL_PASSWORD
 #   VLT_ODBC_DRIVER   (the PostgreSQL ODBC driver, used against the same
 #                      PostgreSQL server)
+#   VLT_PGSQL_SOCKET_DIR, VLT_MYSQL_SOCKET   the servers' local sockets
 #
 # Source it before running the suites:  . <dir>/env && ctest ...
 # A server whose packages are missing is skipped with a note; its variables
@@ -136,6 +137,7 @@ start_pgsql() {
       echo "export VLT_PGSQL_PORT=$port"
       echo "export VLT_PGSQL_USER=vlt_test"
       printf 'export VLT_PGSQL_PASSWORD=%q\n' "$tpw"
+      echo "export VLT_PGSQL_SOCKET_DIR=$DATA/pgrun"
    } >> "$DIR/env"
    echo "PostgreSQL listening on 127.0.0.1:$port"
    return 0
@@ -195,6 +197,7 @@ SQL
       echo "export VLT_MYSQL_PORT=$port"
       echo "export VLT_MYSQL_USER=vlt_test"
       printf 'export VLT_MYSQL_PASSWORD=%q\n' "$pw"
+      echo "export VLT_MYSQL_SOCKET=$DATA/myrun/my.sock"
    } >> "$DIR/env"
    echo "MariaDB listening on 127.0.0.1:$port"
    return 0
