@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <new>
+#include <stdint.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,16 +44,40 @@ struct db_handle_struct
 };
 
 /*
- * A result: every field's text, each followed by a NUL, in one block; the
- * offset of each field; and which fields were NULL.
+ * A result, kept compact because a select may return millions of rows and
+ * the tool holds its result while it works through it.  The rows are
+ * stored one after the other in blocks; a row never straddles two blocks.
+ * Each field is its length plus one as a variable-length number (7 bits a
+ * byte, low bits first; 0 stands for NULL), then its bytes and a NUL.  Per
+ * row there is the offset of its first field inside its block; each block
+ * knows the number of its first row.  So a field costs its text, a NUL and
+ * (for texts shorter than 127 bytes) one byte, and a row four more.  The
+ * blocks grow from small (a one-row lookup allocates little) to
+ * kMaxBlockSize, so that the last, partly filled block wastes little.
  */
+struct ResultBlock
+{
+   char *pData;
+   size_t nSize;
+   size_t nUsed;
+   int nFirstRow;
+};
+
 struct db_result_struct
 {
    int nColumns = 0;
-   std::vector<char> data;
-   std::vector<size_t> offsets;     // one per field
-   std::vector<bool> nulls;         // one per field
+   int nRows = 0;                      // complete rows
+   int nFieldsInRow = 0;               // fields of the row being stored
+   size_t nRowStart = 0;               // its offset in the last block
+   std::vector<ResultBlock> blocks;
+   std::vector<uint32_t> rowOffsets;   // one per complete row
    bool bOutOfMemory = false;
+
+   ~db_result_struct()
+   {
+      for (ResultBlock &b : blocks)
+         free(b.pData);
+   }
 };
 
 namespace {
@@ -146,34 +171,136 @@ void HidePassword(char *pszText)
       memset(p, '*', nPassword);
 }
 
+const size_t kFirstBlockSize = 256;
+const size_t kMaxBlockSize = 1024 * 1024;
+const size_t kMaxLengthBytes = 10;   // of a size_t as a variable-length number
+
 void SinkColumns(void *pContext, int nColumns)
 {
    static_cast<db_result_struct *>(pContext)->nColumns = nColumns;
 }
 
+/*
+ * Makes room for nNeeded more bytes of the row being stored: when the last
+ * block is too small, a new block takes the part of the row stored so far.
+ */
+bool ReserveRowSpace(db_result_struct *pResult, size_t nNeeded)
+{
+   ResultBlock *pLast = pResult->blocks.empty() ? nullptr : &pResult->blocks.back();
+   if (pLast != nullptr && pLast->nSize - pLast->nUsed >= nNeeded)
+      return true;
+
+   size_t nPartial = pLast != nullptr ? pLast->nUsed - pResult->nRowStart : 0;
+   size_t nSize = pLast != nullptr ? pLast->nSize * 2 : kFirstBlockSize;
+   if (nSize > kMaxBlockSize)
+      nSize = kMaxBlockSize;
+   if (nSize < (nPartial + nNeeded) * 2)
+      nSize = (nPartial + nNeeded) * 2;   // an outsized row gets a block to itself
+   // Offsets inside a block are 32-bit.
+   if (nSize > UINT32_MAX)
+      return false;
+   char *pData = static_cast<char *>(malloc(nSize));
+   if (pData == nullptr)
+      return false;
+   if (nPartial > 0)
+      memcpy(pData, pLast->pData + pResult->nRowStart, nPartial);
+   if (pLast != nullptr)
+   {
+      pLast->nUsed = pResult->nRowStart;
+      if (pLast->nUsed == 0 && pLast->nFirstRow == pResult->nRows)
+      {
+         // The block holds no complete row: replace it.
+         free(pLast->pData);
+         pResult->blocks.pop_back();
+      }
+   }
+   ResultBlock block = { pData, nSize, nPartial, pResult->nRows };
+   pResult->blocks.push_back(block);
+   pResult->nRowStart = 0;
+   return true;
+}
+
 int SinkField(void *pContext, const char *pData, size_t nLength, int bIsNull)
 {
    db_result_struct *pResult = static_cast<db_result_struct *>(pContext);
-   if (pResult->bOutOfMemory)
+   if (pResult->bOutOfMemory || pResult->nColumns <= 0)
       return 0;
-   size_t nOffset = pResult->data.size();
-   pResult->offsets.push_back(nOffset);
-   pResult->nulls.push_back(bIsNull != 0);
-   if (!bIsNull && nLength > 0)
-      pResult->data.insert(pResult->data.end(), pData, pData + nLength);
-   pResult->data.push_back(0);
+   if (bIsNull)
+      nLength = 0;
+   if (!ReserveRowSpace(pResult, kMaxLengthBytes + nLength + 1))
+   {
+      pResult->bOutOfMemory = true;
+      return 0;
+   }
+   ResultBlock &b = pResult->blocks.back();
+   if (pResult->nFieldsInRow == 0)
+      pResult->nRowStart = b.nUsed;
+   unsigned char *p = reinterpret_cast<unsigned char *>(b.pData + b.nUsed);
+   size_t nCode = bIsNull ? 0 : nLength + 1;
+   do
+   {
+      *p = (unsigned char)(nCode & 0x7F);
+      nCode >>= 7;
+      if (nCode != 0)
+         *p |= 0x80;
+      p++;
+   } while (nCode != 0);
+   if (!bIsNull)
+   {
+      if (nLength > 0)
+         memcpy(p, pData, nLength);
+      p[nLength] = 0;
+      p += nLength + 1;
+   }
+   b.nUsed = (size_t)(reinterpret_cast<char *>(p) - b.pData);
+
+   if (++pResult->nFieldsInRow == pResult->nColumns)
+   {
+      if (pResult->nRows == INT32_MAX)
+      {
+         pResult->bOutOfMemory = true;
+         return 0;
+      }
+      pResult->rowOffsets.push_back((uint32_t)pResult->nRowStart);
+      pResult->nRows++;
+      pResult->nFieldsInRow = 0;
+   }
    return 1;
 }
 
 /* The text of a field, or nullptr when the field does not exist or is NULL. */
 const char *FieldText(db_result_t hResult, int iRow, int iColumn)
 {
-   if (hResult == nullptr || iRow < 0 || iColumn < 0 || iColumn >= hResult->nColumns)
+   if (hResult == nullptr || iRow < 0 || iRow >= hResult->nRows || iColumn < 0 || iColumn >= hResult->nColumns)
       return nullptr;
-   size_t nIndex = (size_t)iRow * (size_t)hResult->nColumns + (size_t)iColumn;
-   if (nIndex >= hResult->offsets.size() || hResult->nulls[nIndex])
-      return nullptr;
-   return hResult->data.data() + hResult->offsets[nIndex];
+   // The block of the row: the last one whose first row is not after it.
+   const std::vector<ResultBlock> &blocks = hResult->blocks;
+   size_t lo = 0, hi = blocks.size();
+   while (hi - lo > 1)
+   {
+      size_t mid = (lo + hi) / 2;
+      if (blocks[mid].nFirstRow <= iRow)
+         lo = mid;
+      else
+         hi = mid;
+   }
+   const unsigned char *p = reinterpret_cast<const unsigned char *>(blocks[lo].pData + hResult->rowOffsets[iRow]);
+   for (int c = 0;; c++)
+   {
+      size_t nCode = 0;
+      int nShift = 0;
+      unsigned char byte;
+      do
+      {
+         byte = *p++;
+         nCode |= (size_t)(byte & 0x7F) << nShift;
+         nShift += 7;
+      } while (byte & 0x80);
+      if (c == iColumn)
+         return nCode == 0 ? nullptr : reinterpret_cast<const char *>(p);
+      if (nCode != 0)
+         p += nCode;   // the text and its NUL
+   }
 }
 
 }  // namespace
@@ -313,7 +440,7 @@ extern "C" int DBGetNumRows(db_result_t hResult)
 {
    if (hResult == nullptr || hResult->nColumns <= 0)
       return 0;
-   return (int)(hResult->offsets.size() / (size_t)hResult->nColumns);
+   return hResult->nRows;
 }
 
 extern "C" char *DBGetField(db_result_t hResult, int iRow, int iColumn, char *pszBuffer, int nBufSize)

@@ -70,6 +70,10 @@ static void FinishCheck(void)
       ConsolePrintf("Committing changes...\n");
       if (DBCommit(g_hDatabase))
          ConsolePrintf("Changes was successfully committed to database\n");
+      else
+         // The connection is gone or the disk is full: say so, rather than
+         // let "completed" suggest the repairs were stored.
+         ConsolePrintf("Unable to commit changes; the database keeps its state from before the check\n");
    }
    else
    {

@@ -11,10 +11,18 @@
  * tool, however, lets a failed statement be reported and the work go on (the
  * -X option, tolerated failures of upgrade steps, per-row selects of
  * "check").  So inside an open transaction every statement runs under a
- * savepoint: released when the statement succeeds, rolled back to when it
- * fails, which leaves the transaction as it was before the statement.  With
- * libpq's pipeline mode the savepoint, the statement and the release travel
- * in one round trip; only a failure costs a second one.
+ * savepoint, rolled back to when the statement fails, which leaves the
+ * transaction as it was before the statement.  The savepoint is set before
+ * the statement is sent: the message of a statement is the statement, then
+ * the release of its savepoint and the savepoint of the next one
+ * ("<statement>;RELEASE SAVEPOINT vl_stmt;SAVEPOINT vl_stmt"), one simple
+ * query and one round trip.  A statement that does not even parse, and so
+ * makes the whole message fail, still finds its savepoint in place.  Only a
+ * failure costs a second round trip (the rollback to the savepoint); the
+ * first savepoint of a transaction travels with its BEGIN.
+ *
+ * Rows are taken from libpq one at a time (single-row mode) and passed on
+ * to the sink at once, so a large result is never held twice.
  */
 #include <libpq-fe.h>
 #include <vldriver.h>
@@ -34,11 +42,15 @@ namespace {
 struct PgConn
 {
    PGconn *pConn;
+   bool bSavepoint;   // vl_stmt is set in the open transaction
 };
 
 const char kSavepoint[] = "SAVEPOINT vl_stmt";
-const char kRelease[] = "RELEASE SAVEPOINT vl_stmt";
-const char kUndo[] = "ROLLBACK TO SAVEPOINT vl_stmt; RELEASE SAVEPOINT vl_stmt";
+// Sent after every statement inside a transaction; the line end first ends
+// a "--" comment that the statement's text may close with.
+const char kNextSavepoint[] = "\n;RELEASE SAVEPOINT vl_stmt;SAVEPOINT vl_stmt";
+// Keeps the savepoint, for the next statement.
+const char kUndo[] = "ROLLBACK TO SAVEPOINT vl_stmt";
 
 /* Copies a message into the caller's error buffer, without the line ends
    and indentation libpq puts into its texts. */
@@ -100,24 +112,6 @@ bool ResultOk(const PGresult *pResult)
    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK || s == PGRES_EMPTY_QUERY;
 }
 
-/* Pushes the rows of a result into the sink; false when the sink ran out
-   of memory. */
-bool PushRows(const PGresult *pResult, VlResultSink *pSink)
-{
-   int nColumns = PQnfields(pResult);
-   int nRows = PQntuples(pResult);
-   pSink->pfnColumns(pSink->pContext, nColumns);
-   for (int r = 0; r < nRows; r++)
-      for (int c = 0; c < nColumns; c++)
-      {
-         bool bNull = PQgetisnull(pResult, r, c) != 0;
-         if (!pSink->pfnField(pSink->pContext, bNull ? nullptr : PQgetvalue(pResult, r, c),
-                              bNull ? 0 : (size_t)PQgetlength(pResult, r, c), bNull ? 1 : 0))
-            return false;
-      }
-   return true;
-}
-
 /* True when the statement itself controls the transaction (or its
    savepoints): it must not be wrapped into a savepoint of ours. */
 bool IsTransactionControl(const char *pszQuery)
@@ -152,155 +146,119 @@ bool ExecSimple(PgConn *pc, const char *pszQuery, char *pszError, size_t nErrorS
    return bOk;
 }
 
-/* After a failed statement under the savepoint: undoes it, so that the
-   transaction can go on.  When even that fails (connection lost), there
-   is nothing left to save; the statement's own error is what is reported. */
-void UndoStatement(PgConn *pc)
-{
-   PGresult *pResult = PQexec(pc->pConn, kUndo);
-   PQclear(pResult);
-}
-
-#ifdef LIBPQ_HAS_PIPELINING
 /*
- * Runs the statement between SAVEPOINT and RELEASE in one pipeline.
- * Returns the statement's result (the caller clears it), or null when the
- * pipeline itself could not be used; *pbOk tells whether the statement
- * succeeded and the savepoint is released.
+ * Sends one query text and reads all its results.  With a sink, the rows
+ * of the first statement that returns rows go into it as they arrive
+ * (single-row mode); the rows of any further statement are dropped.
+ * Returns true when every statement of the text succeeded; otherwise the
+ * first error is in the buffer.
  */
-PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *pszError,
-                            size_t nErrorSize)
+bool SendAndCollect(PgConn *pc, const char *pszText, VlResultSink *pSink, char *pszError, size_t nErrorSize)
 {
    PGconn *c = pc->pConn;
-   *pbOk = false;
-   if (!PQenterPipelineMode(c))
+   if (!PQsendQuery(c, pszText))
    {
       SetError(pszError, nErrorSize, PQerrorMessage(c));
-      return nullptr;
+      return false;
    }
-   bool bSent = PQsendQueryParams(c, kSavepoint, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                PQsendQueryParams(c, pszQuery, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                PQsendQueryParams(c, kRelease, 0, nullptr, nullptr, nullptr, nullptr, 0);
-   if (!bSent)
-      SetError(pszError, nErrorSize, PQerrorMessage(c));
-   // The sync goes out even when a query could not be queued, so that the
-   // server answers what was queued and the pipeline can be left.
-   if (!PQpipelineSync(c) && bSent)
-   {
-      SetError(pszError, nErrorSize, PQerrorMessage(c));
-      bSent = false;
-   }
+   if (pSink != nullptr)
+      PQsetSingleRowMode(c);   // refused only when nothing is pending
 
-   // Collect every result up to the sync, keeping the statement's one.
-   PGresult *pStatement = nullptr;
-   bool bSavepointOk = false, bReleaseOk = false;
-   int iQuery = 0;
-   for (;;)
+   bool bOk = true, bColumnsSent = false, bRowsDone = false, bSinkFull = false;
+   for (PGresult *r = PQgetResult(c); r != nullptr; r = PQgetResult(c))
    {
-      PGresult *r = PQgetResult(c);
-      if (r == nullptr)
+      ExecStatusType st = PQresultStatus(r);
+      if (st == PGRES_SINGLE_TUPLE || st == PGRES_TUPLES_OK)
       {
-         // End of one query's results; stop when the connection is gone
-         // or nothing more can come.
-         if (PQstatus(c) != CONNECTION_OK)
-            break;
-         iQuery++;
-         if (iQuery > 3)
-            break;
-         continue;
+         if (pSink != nullptr && !bRowsDone)
+         {
+            int nColumns = PQnfields(r);
+            if (!bColumnsSent)
+            {
+               pSink->pfnColumns(pSink->pContext, nColumns);
+               bColumnsSent = true;
+            }
+            int nRows = PQntuples(r);
+            for (int iRow = 0; iRow < nRows && !bSinkFull; iRow++)
+               for (int iCol = 0; iCol < nColumns && !bSinkFull; iCol++)
+               {
+                  bool bNull = PQgetisnull(r, iRow, iCol) != 0;
+                  if (!pSink->pfnField(pSink->pContext, bNull ? nullptr : PQgetvalue(r, iRow, iCol),
+                                       bNull ? 0 : (size_t)PQgetlength(r, iRow, iCol), bNull ? 1 : 0))
+                     bSinkFull = true;
+               }
+            if (st == PGRES_TUPLES_OK)
+               bRowsDone = true;
+         }
       }
-      ExecStatusType s = PQresultStatus(r);
-      if (s == PGRES_PIPELINE_SYNC)
+      else if (!ResultOk(r) && bOk)
       {
-         PQclear(r);
-         break;
-      }
-      if (iQuery == 0)
-         bSavepointOk = ResultOk(r);
-      else if (iQuery == 1 && pStatement == nullptr)
-      {
-         pStatement = r;
-         continue;
-      }
-      else if (iQuery == 2)
-         bReleaseOk = ResultOk(r);
-      // A failed SAVEPOINT or RELEASE explains the failure unless the
-      // statement's own error does (it replaces this one below).
-      if (iQuery != 1 && !ResultOk(r) && s != PGRES_PIPELINE_ABORTED)
          SetResultError(pc, r, pszError, nErrorSize);
+         bOk = false;
+      }
       PQclear(r);
    }
-   PQexitPipelineMode(c);
-
-   if (bSent && bSavepointOk && pStatement != nullptr && ResultOk(pStatement) && bReleaseOk)
+   if (bOk && PQstatus(c) != CONNECTION_OK)
    {
-      *pbOk = true;
-      return pStatement;
-   }
-   if (pStatement != nullptr && !ResultOk(pStatement))
-      SetResultError(pc, pStatement, pszError, nErrorSize);
-   else if (bSent && pszError != nullptr && nErrorSize > 0 && *pszError == 0)
       SetError(pszError, nErrorSize, PQerrorMessage(c));
-   if (bSavepointOk)
-      UndoStatement(pc);
-   if (pStatement == nullptr)
-      pStatement = PQmakeEmptyPGresult(c, PGRES_FATAL_ERROR);
-   return pStatement;
-}
-#else
-/* Without pipelining: three round trips. */
-PGresult *RunUnderSavepoint(PgConn *pc, const char *pszQuery, bool *pbOk, char *pszError,
-                            size_t nErrorSize)
-{
-   *pbOk = false;
-   if (!ExecSimple(pc, kSavepoint, pszError, nErrorSize))
-      return PQmakeEmptyPGresult(pc->pConn, PGRES_FATAL_ERROR);
-   PGresult *pStatement = PQexec(pc->pConn, pszQuery);
-   if (!ResultOk(pStatement))
-   {
-      SetResultError(pc, pStatement, pszError, nErrorSize);
-      UndoStatement(pc);
-      return pStatement;
+      bOk = false;
    }
-   if (!ExecSimple(pc, kRelease, pszError, nErrorSize))
+   if (bOk && bSinkFull)
    {
-      UndoStatement(pc);
-      return pStatement;
+      SetError(pszError, nErrorSize, "out of memory");
+      bOk = false;
    }
-   *pbOk = true;
-   return pStatement;
+   if (bOk && pSink != nullptr && !bColumnsSent)
+      pSink->pfnColumns(pSink->pContext, 0);
+   return bOk;
 }
-#endif
 
 /*
- * Runs one statement: bare outside a transaction, under the savepoint
- * inside one.  Returns the result when the statement succeeded (the caller
- * clears it), null after filling the error buffer.
+ * Runs one statement: bare outside a transaction (and when it is itself
+ * transaction control), under the savepoint inside one.  Rows go into the
+ * sink when there is one.  Returns 1 on success, 0 after filling the error
+ * buffer.
  */
-PGresult *Run(PgConn *pc, const char *pszQuery, char *pszError, size_t nErrorSize)
+int Run(PgConn *pc, const char *pszQuery, VlResultSink *pSink, char *pszError, size_t nErrorSize)
 {
    if (pc == nullptr || pc->pConn == nullptr || pszQuery == nullptr)
    {
       SetError(pszError, nErrorSize, "not connected");
-      return nullptr;
+      return 0;
    }
    if (pszError != nullptr && nErrorSize > 0)
       *pszError = 0;
    if (!InTransaction(pc) || IsTransactionControl(pszQuery))
    {
-      PGresult *pResult = PQexec(pc->pConn, pszQuery);
-      if (ResultOk(pResult))
-         return pResult;
-      SetResultError(pc, pResult, pszError, nErrorSize);
-      PQclear(pResult);
-      return nullptr;
+      bool bOk = SendAndCollect(pc, pszQuery, pSink, pszError, nErrorSize);
+      // Whatever the statement did to the transaction, a savepoint of ours
+      // is set anew before the next statement needs one.
+      pc->bSavepoint = false;
+      return bOk ? 1 : 0;
    }
-   bool bOk;
-   PGresult *pResult = RunUnderSavepoint(pc, pszQuery, &bOk, pszError, nErrorSize);
-   if (bOk)
-      return pResult;
+   if (!pc->bSavepoint)
+   {
+      if (!ExecSimple(pc, kSavepoint, pszError, nErrorSize))
+         return 0;
+      pc->bSavepoint = true;
+   }
+
+   std::string text(pszQuery);
+   text += kNextSavepoint;
+   if (SendAndCollect(pc, text.c_str(), pSink, pszError, nErrorSize))
+   {
+      if (!InTransaction(pc))
+         pc->bSavepoint = false;   // the statement ended the transaction itself
+      return 1;
+   }
+   // Back to the state before the statement; the savepoint stays for the
+   // next one.  When even that fails (connection lost, or the statement
+   // ended the transaction), the statement's own error is what is reported.
+   PGresult *pResult = PQexec(pc->pConn, kUndo);
+   if (!ResultOk(pResult) || !InTransaction(pc))
+      pc->bSavepoint = false;
    PQclear(pResult);
-   return nullptr;
+   return 0;
 }
 
 /* Appends one keyword and value for PQconnectdbParams. */
@@ -381,6 +339,7 @@ void *PgConnect(const VlDbConnParams *pParams, char *pszError, size_t nErrorSize
    PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
    PgConn *pc = new PgConn;
    pc->pConn = c;
+   pc->bSavepoint = false;
    return pc;
 }
 
@@ -396,24 +355,13 @@ void PgDisconnect(void *pConn)
 
 int PgQuery(void *pConn, const char *pszQuery, char *pszError, size_t nErrorSize)
 {
-   PGresult *pResult = Run(static_cast<PgConn *>(pConn), pszQuery, pszError, nErrorSize);
-   if (pResult == nullptr)
-      return 0;
-   PQclear(pResult);
-   return 1;
+   return Run(static_cast<PgConn *>(pConn), pszQuery, nullptr, pszError, nErrorSize);
 }
 
 int PgSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *pszError,
              size_t nErrorSize)
 {
-   PGresult *pResult = Run(static_cast<PgConn *>(pConn), pszQuery, pszError, nErrorSize);
-   if (pResult == nullptr)
-      return 0;
-   bool bOk = PushRows(pResult, pSink);
-   PQclear(pResult);
-   if (!bOk)
-      SetError(pszError, nErrorSize, "out of memory");
-   return bOk ? 1 : 0;
+   return Run(static_cast<PgConn *>(pConn), pszQuery, pSink, pszError, nErrorSize);
 }
 
 int PgBegin(void *pConn, char *pszError, size_t nErrorSize)
@@ -424,7 +372,12 @@ int PgBegin(void *pConn, char *pszError, size_t nErrorSize)
       SetError(pszError, nErrorSize, "not connected");
       return 0;
    }
-   return ExecSimple(pc, "BEGIN", pszError, nErrorSize) ? 1 : 0;
+   // The first statement's savepoint comes with the BEGIN.
+   pc->bSavepoint = false;
+   if (!ExecSimple(pc, "BEGIN;SAVEPOINT vl_stmt", pszError, nErrorSize))
+      return 0;
+   pc->bSavepoint = InTransaction(pc);
+   return 1;
 }
 
 int PgCommit(void *pConn, char *pszError, size_t nErrorSize)
@@ -438,6 +391,7 @@ int PgCommit(void *pConn, char *pszError, size_t nErrorSize)
    // COMMIT of an aborted transaction "succeeds" by rolling it back; that
    // must not pass for a commit.
    bool bAborted = PQtransactionStatus(pc->pConn) == PQTRANS_INERROR;
+   pc->bSavepoint = false;
    PGresult *pResult = PQexec(pc->pConn, "COMMIT");
    bool bOk = ResultOk(pResult);
    if (!bOk)
@@ -459,6 +413,7 @@ int PgRollback(void *pConn, char *pszError, size_t nErrorSize)
       SetError(pszError, nErrorSize, "not connected");
       return 0;
    }
+   pc->bSavepoint = false;
    return ExecSimple(pc, "ROLLBACK", pszError, nErrorSize) ? 1 : 0;
 }
 
