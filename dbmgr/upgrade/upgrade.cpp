@@ -130,9 +130,7 @@ void RunUpgradeCommand(void)
       }
       if (nVersion > TOOL_DB_VERSION)
       {
-         ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                       "You need to upgrade your server before using this database.\n",
-                       (int)nVersion, TOOL_DB_VERSION);
+         PrintNewerFormatVersion(nVersion);
          return;
       }
    }

@@ -351,7 +351,9 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
    }
    pSink->pfnColumns(pSink->pContext, nColumns);
    int nResult = 1;
+   // Buffers reused for every field: no allocation per field.
    std::string value;
+   WString wide;
    std::vector<SQLWCHAR> chunk(4096);
    while (nColumns > 0 && nResult == 1)
    {
@@ -369,7 +371,7 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
          // Long values come in pieces: every call gives the next one.  The
          // pieces are joined before conversion, so that a character split
          // between two of them (a surrogate pair) stays whole.
-         WString wide;
+         wide.clear();
          bool bNull = false;
          for (;;)
          {
