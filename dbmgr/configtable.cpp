@@ -103,3 +103,29 @@ int ReadFormatVersion(int32_t *pnVersion)
    DBFreeResult(hResult);
    return 1;
 }
+
+void PrintNewerFormatVersion(int32_t nVersion)
+{
+   ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
+                 "You need to upgrade your server before using this database.\n",
+                 (int)nVersion, TOOL_DB_VERSION);
+}
+
+int RequireCurrentFormatVersion(void)
+{
+   int32_t nVersion = 0;
+   ReadFormatVersion(&nVersion);
+   if (nVersion < TOOL_DB_VERSION)
+   {
+      ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
+                    "Use \"upgrade\" command to upgrade your database first.\n",
+                    (int)nVersion, TOOL_DB_VERSION);
+      return 0;
+   }
+   if (nVersion > TOOL_DB_VERSION)
+   {
+      PrintNewerFormatVersion(nVersion);
+      return 0;
+   }
+   return 1;
+}

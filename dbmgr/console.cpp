@@ -32,7 +32,7 @@ void ShowTrace(const char *pszQuery)
    ConsoleSetColor(CONSOLE_WHITE);
    ConsoleWrite(">>> ");
    ConsoleSetColor(CONSOLE_LIGHT_GREEN);
-   ConsoleWrite(pszQuery);
+   ConsoleWriteText(pszQuery);
    ConsoleWrite("\n");
    ConsoleSetColor(CONSOLE_GREY);
 }

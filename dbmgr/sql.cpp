@@ -27,9 +27,13 @@ const char *g_sqlTypeNames[DIALECT_COUNT][2] =
 /* The two-line display of a failed statement. */
 static void ShowFailedStatement(const char *pszError, const char *pszQuery)
 {
-   ConsolePrintf("SQL query failed (%s):\n", pszError);
+   // Both may hold text copied from rows: control characters are shown.
+   ConsoleWrite("SQL query failed (");
+   ConsoleWriteText(pszError);
+   ConsoleWrite("):\n");
    ConsoleSetColor(CONSOLE_YELLOW);
-   ConsolePrintf("%s\n", pszQuery);
+   ConsoleWriteText(pszQuery);
+   ConsoleWrite("\n");
    ConsoleSetColor(CONSOLE_GREY);
 }
 
@@ -62,7 +66,8 @@ int FormatSql(char *pszBuffer, size_t nSize, const char *pszFormat, ...)
    ConsolePrintf("SQL query failed (statement is too long: %d characters, the limit is %d):\n", nLength,
                  (int)nSize - 1);
    ConsoleSetColor(CONSOLE_YELLOW);
-   ConsolePrintf("%s\n", szShown);
+   ConsoleWriteText(szShown);
+   ConsoleWrite("\n");
    ConsoleSetColor(CONSOLE_GREY);
    return 0;
 }
@@ -77,7 +82,8 @@ db_result_t SelectQuery(const char *pszQuery)
    {
       ConsolePrintf("SQL query failed:\n");
       ConsoleSetColor(CONSOLE_YELLOW);
-      ConsolePrintf("%s\n", pszQuery);
+      ConsoleWriteText(pszQuery);
+      ConsoleWrite("\n");
       ConsoleSetColor(CONSOLE_GREY);
    }
    return hResult;

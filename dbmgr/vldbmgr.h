@@ -109,6 +109,17 @@ int EnsureConfigParam(const char *pszName, const char *pszValue, int bIsVisible,
  */
 int ReadFormatVersion(int32_t *pnVersion);
 
+/* PrintNewerFormatVersion - the message for a database newer than this tool. */
+void PrintNewerFormatVersion(int32_t nVersion);
+
+/*
+ * RequireCurrentFormatVersion - the version gate of check and reindex: 1
+ * when the stored version is TOOL_DB_VERSION; otherwise prints why the
+ * command cannot run (an unreadable or missing version reads as 0) and
+ * returns 0.
+ */
+int RequireCurrentFormatVersion(void);
+
 /*** cmdfile.cpp: SQL command files ***/
 int RunCommandFile(const char *pszFile);
 int IsBlankText(const char *pszText);

@@ -10,7 +10,8 @@
  * would read like the trace marker.
  *
  * Invariants: the result is 0 or 1; the lines sent are exactly the script's
- * lines up to the first "<END>", in order, each after macro replacement,
+ * lines up to the first "<END>", in order, each after macro replacement
+ * (and traced with its control characters shown visibly),
  * all of them under -X (result 1), and without -X all of them (result 1)
  * or those up to the first failure, which is shown last (result 0).
  */
@@ -41,6 +42,26 @@ void ReplaceAll(std::string *pText, const std::string &from, const std::string &
       pText->replace(pos, from.size(), to);
       pos += to.size();
    }
+}
+
+/* A line as the trace shows it: control characters other than tab and
+   carriage return made visible ("^B"), as the console layer does. */
+std::string Shown(const std::string &line)
+{
+   std::string out;
+   for (unsigned char ch : line)
+   {
+      if (ch == '\t' || ch == '\r' || (ch >= 0x20 && ch != 0x7F))
+         out += (char)ch;
+      else if (ch == 0x7F)
+         out += "^?";
+      else
+      {
+         out += '^';
+         out += (char)(ch + 0x40);
+      }
+   }
+   return out;
 }
 
 /* The lines that RunSqlBatch must send, in order. */
@@ -119,7 +140,7 @@ int FuzzBatchRunner(const uint8_t *pData, size_t nSize)
    {
       size_t nl = out.find('\n', pos);
       std::string line = out.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-      if (nSent < expected.size() && line == ">>> " + expected[nSent])
+      if (nSent < expected.size() && line == ">>> " + Shown(expected[nSent]))
          nSent++;
       else
          FUZZ_CHECK(line.compare(0, 4, ">>> ") != 0);
@@ -139,7 +160,7 @@ int FuzzBatchRunner(const uint8_t *pData, size_t nSize)
       FUZZ_CHECK(nSent >= 1 && nSent <= expected.size());
       if (nSent >= 1)
       {
-         const std::string tail = "\n" + expected[nSent - 1] + "\n";
+         const std::string tail = "\n" + Shown(expected[nSent - 1]) + "\n";
          FUZZ_CHECK(out.size() >= tail.size() && out.compare(out.size() - tail.size(), tail.size(), tail) == 0);
          FUZZ_CHECK(out.find("SQL query failed (") != std::string::npos);
       }

@@ -115,17 +115,33 @@ extern "C" void ConsoleWrite(const char *pszText)
    fputs(pszText, stdout);
 }
 
-extern "C" void ConsoleWriteVisible(const char *pszText)
+namespace {
+
+void WriteVisible(const char *pszText, bool bKeepLayout)
 {
    for (const unsigned char *p = (const unsigned char *)pszText; *p != 0; p++)
    {
-      if (*p < 0x20)
+      if (bKeepLayout && (*p == '\t' || *p == '\n' || *p == '\r'))
+         fputc(*p, stdout);
+      else if (*p < 0x20)
          fprintf(stdout, "^%c", *p + 0x40);
       else if (*p == 0x7F)
          fputs("^?", stdout);
       else
          fputc(*p, stdout);
    }
+}
+
+}  // namespace
+
+extern "C" void ConsoleWriteVisible(const char *pszText)
+{
+   WriteVisible(pszText, false);
+}
+
+extern "C" void ConsoleWriteText(const char *pszText)
+{
+   WriteVisible(pszText, true);
 }
 
 extern "C" void ConsoleSetColor(int nAttribute)

@@ -44,6 +44,16 @@ void ConsoleWrite(const char *pszText);
 void ConsoleWriteVisible(const char *pszText);
 
 /*
+ * ConsoleWriteText - a statement or an engine's message: like
+ * ConsoleWriteVisible, but tabs, line feeds and carriage returns, which a
+ * statement from a command file may hold, are written as they are.  Every
+ * other control character (escape first of all) is shown visibly, so that
+ * a value copied from a row into a statement cannot steer the terminal
+ * when the statement is traced or shown as failed.
+ */
+void ConsoleWriteText(const char *pszText);
+
+/*
  * ConsoleSetColor - switch the colour attribute.  Text written before the
  * change appears before it.  Without colour nothing is written.
  */

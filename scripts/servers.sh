@@ -16,6 +16,7 @@
 #   VLT_MYSQL_HOST VLT_MYSQL_PORT VLT_MYSQL_USER VLT_MYSQL_PASSWORD
 #   VLT_ODBC_DRIVER   (the PostgreSQL ODBC driver, used against the same
 #                      PostgreSQL server)
+#   VLT_PGSQL_SOCKET_DIR, VLT_MYSQL_SOCKET   the servers' local sockets
 #
 # Source it before running the suites:  . <dir>/env && ctest ...
 # A server whose packages are missing is skipped with a note; its variables
@@ -51,6 +52,15 @@ free_port() {
 new_password() {
    head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' | cut -c1-24
 }
+
+# The test users' passwords also carry the characters that connection
+# strings, SQL literals and configuration files treat specially, so that the
+# suites show each layer passes them on untouched.
+SPECIAL_SUFFIX=";'{x}= \"#\\"
+
+# A text as a standard SQL literal, and as a MySQL one (backslash escapes).
+sql_literal() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/''/g")"; }
+mysql_literal() { printf "'%s'" "$(printf '%s' "$1" | sed -e 's/\\/\\\\/g' -e "s/'/\\\\'/g")"; }
 
 # Runs a command as the given system user when we are root.
 as_user() {
@@ -94,7 +104,7 @@ pg_bindir() {
 }
 
 start_pgsql() {
-   local bin port pw data=$DATA/pg
+   local bin port pw tpw data=$DATA/pg
    bin=$(pg_bindir) || { echo "servers.sh: PostgreSQL server not installed, skipped" >&2; return 2; }
    pw=$(new_password)
    mkdir -p "$data" "$DATA/pgrun" || return 1
@@ -111,21 +121,23 @@ start_pgsql() {
       port=$(free_port) || return 1
       # Durability is of no use for throw-away data; speed is.
       if as_user postgres "$bin/pg_ctl" -D "$data" -l "$DATA/pgrun/pg.log" -w -t 60 start \
-         -o "-h 127.0.0.1 -p $port -k $DATA/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
+         -o "-h 127.0.0.1 -p $port -k $DATA/pgrun -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=100" \
          >/dev/null 2>&1; then
          break
       fi
       port=
    done
    [ -n "$port" ] || { echo "servers.sh: PostgreSQL did not start, see $DATA/pgrun/pg.log" >&2; return 1; }
+   tpw="$(new_password)$SPECIAL_SUFFIX"
    PGPASSWORD=$pw "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U vlt_admin -d postgres \
-      -c "CREATE ROLE vlt_test LOGIN CREATEDB PASSWORD '$pw'" >/dev/null \
+      -c "CREATE ROLE vlt_test LOGIN CREATEDB PASSWORD $(sql_literal "$tpw")" >/dev/null \
       || return 1
    {
       echo "export VLT_PGSQL_HOST=127.0.0.1"
       echo "export VLT_PGSQL_PORT=$port"
       echo "export VLT_PGSQL_USER=vlt_test"
-      echo "export VLT_PGSQL_PASSWORD=$pw"
+      printf 'export VLT_PGSQL_PASSWORD=%q\n' "$tpw"
+      echo "export VLT_PGSQL_SOCKET_DIR=$DATA/pgrun"
    } >> "$DIR/env"
    echo "PostgreSQL listening on 127.0.0.1:$port"
    return 0
@@ -144,7 +156,7 @@ start_mysql() {
       return 2
    fi
    [ "$(id -u)" -eq 0 ] || user=$(id -un)
-   pw=$(new_password)
+   pw="$(new_password)$SPECIAL_SUFFIX"
    mkdir -p "$data" "$run" || return 1
    if [ "$(id -u)" -eq 0 ]; then
       chown "$user": "$data" "$run" || return 1
@@ -159,9 +171,9 @@ start_mysql() {
          --bind-address=127.0.0.1 --port="$port" --socket="$DATA/myrun/my.sock" \
          --pid-file="$DATA/myrun/my.pid" --log-error="$DATA/myrun/my.log" \
          --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
+         --skip-log-bin --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 --innodb-flush-method=nosync \
          --innodb-buffer-pool-size=64M --innodb-log-file-size=32M --sync-frm=0 \
-         --max-connections=50 </dev/null >/dev/null 2>&1 &
+         --max-connections=100 </dev/null >/dev/null 2>&1 &
       local spid=$!
       for _ in $(seq 1 300); do
          if mariadb --no-defaults --socket="$DATA/myrun/my.sock" -uroot -e 'SELECT 1' >/dev/null 2>&1; then
@@ -175,8 +187,8 @@ start_mysql() {
    done
    [ -n "$port" ] || { echo "servers.sh: MariaDB did not start, see $DATA/myrun/my.log" >&2; return 1; }
    mariadb --no-defaults --socket="$DATA/myrun/my.sock" -uroot <<SQL || return 1
-CREATE USER 'vlt_test'@'127.0.0.1' IDENTIFIED BY '$pw';
-CREATE USER 'vlt_test'@'localhost' IDENTIFIED BY '$pw';
+CREATE USER 'vlt_test'@'127.0.0.1' IDENTIFIED BY $(mysql_literal "$pw");
+CREATE USER 'vlt_test'@'localhost' IDENTIFIED BY $(mysql_literal "$pw");
 GRANT ALL PRIVILEGES ON \`vlt\\_%\`.* TO 'vlt_test'@'127.0.0.1';
 GRANT ALL PRIVILEGES ON \`vlt\\_%\`.* TO 'vlt_test'@'localhost';
 SQL
@@ -184,7 +196,8 @@ SQL
       echo "export VLT_MYSQL_HOST=127.0.0.1"
       echo "export VLT_MYSQL_PORT=$port"
       echo "export VLT_MYSQL_USER=vlt_test"
-      echo "export VLT_MYSQL_PASSWORD=$pw"
+      printf 'export VLT_MYSQL_PASSWORD=%q\n' "$pw"
+      echo "export VLT_MYSQL_SOCKET=$DATA/myrun/my.sock"
    } >> "$DIR/env"
    echo "MariaDB listening on 127.0.0.1:$port"
    return 0

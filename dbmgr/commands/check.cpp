@@ -13,32 +13,6 @@ int g_nErrorsFound = 0;   /* problems found by the stages of this run */
 int g_nErrorsFixed = 0;   /* problems the stages counted as corrected */
 
 /*
- * CheckFormatVersion - 1 when the database is at TOOL_DB_VERSION; otherwise
- * print why the check cannot run and return 0.  An unreadable or missing
- * version reads as 0.
- */
-static int CheckFormatVersion(void)
-{
-   int32_t nVersion = 0;
-   ReadFormatVersion(&nVersion);
-   if (nVersion < TOOL_DB_VERSION)
-   {
-      ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                    "Use \"upgrade\" command to upgrade your database first.\n",
-                    (int)nVersion, TOOL_DB_VERSION);
-      return 0;
-   }
-   if (nVersion > TOOL_DB_VERSION)
-   {
-      ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                    "You need to upgrade your server before using this database.\n",
-                    (int)nVersion, TOOL_DB_VERSION);
-      return 0;
-   }
-   return 1;
-}
-
-/*
  * FinishCheck - the summary after the stages: commit when nothing was
  * wrong, roll back silently when nothing was corrected, and otherwise ask
  * before committing the corrections.
@@ -70,6 +44,10 @@ static void FinishCheck(void)
       ConsolePrintf("Committing changes...\n");
       if (DBCommit(g_hDatabase))
          ConsolePrintf("Changes was successfully committed to database\n");
+      else
+         // The connection is gone or the disk is full: say so, rather than
+         // let "completed" suggest the repairs were stored.
+         ConsolePrintf("Unable to commit changes; the database keeps its state from before the check\n");
    }
    else
    {
@@ -87,7 +65,7 @@ void RunCheckCommand(void)
 {
    ConsolePrintf("Checking database:\n");
 
-   if (!CheckFormatVersion())
+   if (!RequireCurrentFormatVersion())
    {
       ConsolePrintf("Database check %s\n", "aborted");
       return;

@@ -67,22 +67,8 @@ int RebuildIndex(const char *pszIndex, const char *pszTable, const char *pszColu
  */
 void RunReindexCommand(void)
 {
-   int32_t nVersion = 0;
-   ReadFormatVersion(&nVersion);
-   if (nVersion < TOOL_DB_VERSION)
-   {
-      ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                    "Use \"upgrade\" command to upgrade your database first.\n",
-                    (int)nVersion, TOOL_DB_VERSION);
+   if (!RequireCurrentFormatVersion())
       return;
-   }
-   if (nVersion > TOOL_DB_VERSION)
-   {
-      ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                    "You need to upgrade your server before using this database.\n",
-                    (int)nVersion, TOOL_DB_VERSION);
-      return;
-   }
 
    char szHolder[LOCK_TEXT_SIZE], szInfo[LOCK_TEXT_SIZE];
    if (ReadDatabaseLock(szHolder, szInfo))

@@ -651,9 +651,24 @@ static int CopyObjectProperties(uint32_t dwObjectId, int nInheritRights)
       return 1;
    }
 
+   /* The name is copied as stored.  A properly encoded name holds no
+      quote and no backslash; a stray quote in a damaged row is doubled (and
+      on MySQL, where a backslash escapes the next character inside a
+      literal, a backslash too), so that it cannot end the literal and turn
+      the rest of the name into SQL. */
+   char szQuoted[sizeof(szName) * 2];
+   char *pszOut = szQuoted;
+   for (const char *p = szName; *p != 0; p++)
+   {
+      if ((*p == '\'') || ((*p == '\\') && (g_nDbSyntax == DIALECT_MYSQL)))
+         *pszOut++ = *p;
+      *pszOut++ = *p;
+   }
+   *pszOut = 0;
+
    int bResult = FormatSql(szQuery, sizeof(szQuery),
                            "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) VALUES (%d,'%s',%d,%d,%d,%d,%ld)",
-                           (int)dwObjectId, szName, (int)dwStatus, nIsDeleted, (int)dwImageId,
+                           (int)dwObjectId, szQuoted, (int)dwStatus, nIsDeleted, (int)dwImageId,
                            nInheritRights, (long)time(NULL)) &&
                  ExecQuery(szQuery);
    return StepFailed(bResult) ? 0 : 1;

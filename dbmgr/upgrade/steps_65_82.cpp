@@ -60,15 +60,17 @@ typedef struct TableRebuild
 /*
  * DoubleSingleQuotes - copy a stored text for use between single quotes,
  * doubling every single quote so that a damaged value cannot end the
- * literal.  A properly encoded value holds no quote and is copied
- * unchanged.  pszDest must hold 2 * strlen(pszSource) + 1 bytes.
+ * literal; on MySQL, where a backslash escapes the character after it
+ * inside a literal, backslashes are doubled too.  A properly encoded value
+ * holds neither and is copied unchanged.  pszDest must hold
+ * 2 * strlen(pszSource) + 1 bytes.
  */
 static void DoubleSingleQuotes(char *pszDest, const char *pszSource)
 {
    for (; *pszSource != 0; pszSource++)
    {
-      if (*pszSource == '\'')
-         *pszDest++ = '\'';
+      if ((*pszSource == '\'') || ((*pszSource == '\\') && (g_nDbSyntax == DIALECT_MYSQL)))
+         *pszDest++ = *pszSource;
       *pszDest++ = *pszSource;
    }
    *pszDest = 0;

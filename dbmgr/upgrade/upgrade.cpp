@@ -45,8 +45,8 @@ extern constexpr UpgradeStepRecord g_upgradeSteps[] =
 
 /*
  * IsStepTableContiguous - true when the table holds exactly one record for
- * every version from 14 to TOOL_DB_VERSION - 1, in order, each with a
- * routine, followed by the terminating record.
+ * every version from 14 to TOOL_DB_VERSION - 1, in order, followed by the
+ * terminating record.
  */
 static constexpr bool IsStepTableContiguous(void)
 {
@@ -130,9 +130,7 @@ void RunUpgradeCommand(void)
       }
       if (nVersion > TOOL_DB_VERSION)
       {
-         ConsolePrintf("Your database has format version %d, this tool is compiled for version %d.\n"
-                       "You need to upgrade your server before using this database.\n",
-                       (int)nVersion, TOOL_DB_VERSION);
+         PrintNewerFormatVersion(nVersion);
          return;
       }
    }

@@ -91,7 +91,7 @@ CREATE INDEX idx_acl_object_id ON acl(object_id);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DBFormatVersion','83',0,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DBSyntax','PGSQL',0,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('SMTPServer','localhost',1,0);
-INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('SMTPFromAddr','velmor@localhost',1,0);
+INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('SMTPFromAddr','root@localhost',1,0);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DBLockStatus','UNLOCKED',0,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DBLockInfo','#00',0,0);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('EnableSNMPTraps','1',1,1);
@@ -140,7 +140,7 @@ INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('ActiveNetworkDiscovery','0',1,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('ActiveDiscoveryInterval','7200',1,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('DiscoveryFilterFlags','0',1,0);
-INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('WindowsConsoleUpgradeURL','http://download.velmor.org/console/velmor-console-%version%.exe',1,0);
+INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('WindowsConsoleUpgradeURL','http://www.velmor.org/download/velmor-console-%version%.exe',1,0);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('InternalCA','0',1,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('SNMPRequestTimeout','2000',1,1);
 INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('TopologyExpirationTime','900',1,0);

@@ -16,6 +16,23 @@ using namespace ct;
 
 namespace {
 
+/* A live node row (the shipped schema wants a community text). */
+std::string Node(int id, const std::string &address)
+{
+   return "INSERT INTO nodes (id,primary_ip,community) VALUES (" + std::to_string(id) + ",'" + address +
+          "','public');\n";
+}
+
+/* A properties row of a live object with the given timestamp. */
+std::string Props(int id, const std::string &name, long modified)
+{
+   return "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
+          "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
+          "status_single_threshold,status_thresholds,comments) VALUES (" +
+          std::to_string(id) + ",'" + name + "',0,0,0,1," + std::to_string(modified) +
+          ",0,0,0,0,0,0,'00000000','#00');\n";
+}
+
 struct EngineCheckTest : ::testing::TestWithParam<vt::Engine>
 {
 };
@@ -25,19 +42,8 @@ TEST_P(EngineCheckTest, FailedRowSelectsLeaveTheTransactionUsable)
    vt::TestDb db = MaintDb(GetParam());
    // Two live nodes whose subnet links cannot be read (no nsmap table), and
    // an object with a broken timestamp for stage 5 to repair afterwards.
-   vt::Exec(db,
-            "INSERT INTO nodes (id,primary_ip,community) VALUES (10,'10.0.0.10','public');\n"
-            "INSERT INTO nodes (id,primary_ip,community) VALUES (11,'10.0.0.11','public');\n"
-            "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
-            "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds,comments) VALUES (10,'n10',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000','#00');\n"
-            "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
-            "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds,comments) VALUES (11,'n11',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000','#00');\n"
-            "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
-            "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-            "status_single_threshold,status_thresholds,comments) VALUES (60,'stale',0,0,0,1,0,0,0,0,0,0,0,'00000000','#00');\n"
-            "DROP TABLE nsmap;\n");
+   vt::Exec(db, Node(10, "10.0.0.10") + Node(11, "10.0.0.11") + Props(10, "n10", 1700000000) +
+                   Props(11, "n11", 1700000000) + Props(60, "stale", 0) + "DROP TABLE nsmap;\n");
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    EXPECT_EQ(r.out, std::string(vt::kBanner) + "Checking database:\n" + Stage(kNodes) +
                        "SQL query failed:\nSELECT subnet_id FROM nsmap WHERE node_id=10\n"

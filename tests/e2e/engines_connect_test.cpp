@@ -2,10 +2,13 @@
  * engines_connect_test.cpp - connecting to the server engines: every way a
  * connection can fail gives status 4 and the one message naming database,
  * server and login, and the password appears nowhere; the odbc driver
- * reaches a data source by its name as well as by a connection string.
+ * reaches a data source by its name as well as by a connection string, and
+ * the others a server by its local socket.
  * Runs on each server engine whose environment is set.
  */
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
 
 #include <sstream>
 #include <string>
@@ -135,11 +138,46 @@ TEST_P(EngineConnectTest, FailuresGiveStatus4AndNeverThePassword)
    EXPECT_EQ(r.status, 5);
 }
 
+// DBServer may name the server's local socket instead of a host: the
+// socket's folder for PostgreSQL, the socket itself for MySQL.
+struct EngineSocketTest : ::testing::TestWithParam<vt::Engine>
+{
+};
+
+TEST_P(EngineSocketTest, ServerGivenAsLocalSocket)
+{
+   vt::Engine e = GetParam();
+   const char *socket = getenv(e == vt::Engine::MySQL ? "VLT_MYSQL_SOCKET" : "VLT_PGSQL_SOCKET_DIR");
+   if (socket == nullptr || *socket == 0)
+      GTEST_SKIP() << "no local socket given for " << vt::EngineName(e);
+   vt::TestDb db = vt::InitDb(e);
+   Keys keys = With(ParseConfig(vt::ReadFile(db.config)), "DBServer", socket);
+   std::string config = vt::WriteFile(db.dir + "/socket.conf", Text(keys));
+   vt::RunResult r = vt::RunTool({ "-c", config, "unlock" });
+   EXPECT_EQ(r.out, std::string(vt::kBanner) + "Database is not locked\n") << r.err;
+   EXPECT_EQ(r.status, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, EngineConnectTest, ::testing::ValuesIn(ServerEngines()),
                          [](const ::testing::TestParamInfo<vt::Engine> &info) {
                             return std::string(vt::EngineName(info.param));
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(EngineConnectTest);
+
+std::vector<vt::Engine> SocketEngines()
+{
+   std::vector<vt::Engine> out;
+   for (vt::Engine e : ServerEngines())
+      if (e != vt::Engine::ODBC)
+         out.push_back(e);
+   return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineSocketTest, ::testing::ValuesIn(SocketEngines()),
+                         [](const ::testing::TestParamInfo<vt::Engine> &info) {
+                            return std::string(vt::EngineName(info.param));
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(EngineSocketTest);
 
 struct OdbcDsnTest : ::testing::TestWithParam<vt::Engine>
 {

@@ -36,15 +36,21 @@ void WidenConfigValues(const vt::TestDb &db)
    }
 }
 
-/* The maintenance database with one config row replaced; NULL when value is null. */
-vt::TestDb DbWithConfig(vt::Engine e, const std::string &name, const std::string *value)
+/* Replaces one config row's value; NULL when value is null. */
+void SetConfigRow(const vt::TestDb &db, const std::string &name, const std::string *value)
 {
-   vt::TestDb db = ct::MaintDb(e);
-   WidenConfigValues(db);
    if (value != nullptr)
       vt::SetConfigValue(db, name, *value);
    else
       vt::Exec(db, "UPDATE config SET var_value=NULL WHERE var_name='" + name + "';\n");
+}
+
+/* One database at version 83 per test, with room for long config values;
+   each case sets the rows it damages. */
+vt::TestDb WideDb(vt::Engine e)
+{
+   vt::TestDb db = ct::MaintDb(e);
+   WidenConfigValues(db);
    return db;
 }
 
@@ -80,9 +86,10 @@ TEST_P(DamagedData, SyntaxRow)
       { "escape sequence", escape + "SQLITE", false, "^[[2JSQLITE" },
       { "cut inside a # sequence", "SQLITEXXXXXXXX#1", false, "SQLITEXXXXXXXX#" },
    };
+   vt::TestDb db = WideDb(GetParam());
    for (const auto &c : cases)
    {
-      vt::TestDb db = DbWithConfig(GetParam(), "DBSyntax", c.bNull ? nullptr : &c.stored);
+      SetConfigRow(db, "DBSyntax", c.bNull ? nullptr : &c.stored);
       vt::RunResult r = vt::Run(db, { "unlock" });
       EXPECT_EQ(r.out, std::string(kBanner) + "Unknown database syntax " + c.shown + "\n") << c.what;
       EXPECT_EQ(r.status, 6) << c.what;
@@ -118,9 +125,10 @@ TEST_P(DamagedData, FormatVersionRow)
         "Your database has format version -1, this tool is compiled for version 83.\n"
         "Use \"upgrade\" command to upgrade your database first.\n" },
    };
+   vt::TestDb db = WideDb(GetParam());
    for (const auto &c : cases)
    {
-      vt::TestDb db = DbWithConfig(GetParam(), "DBFormatVersion", c.bNull ? nullptr : &c.stored);
+      SetConfigRow(db, "DBFormatVersion", c.bNull ? nullptr : &c.stored);
       vt::RunResult r = vt::Run(db, { "-f", "upgrade" });
       EXPECT_EQ(r.out, std::string(kBanner) + "Upgrading database...\n" + c.upgrade) << c.what;
       EXPECT_EQ(r.status, 0);
@@ -158,9 +166,10 @@ TEST_P(DamagedData, LockRows)
       { "NULL info", "srv", true, "", "srv", "" },
       { "control characters decoded", "a#0Db#07c#7F", false, "%s%n%d'", "a^Mb^Gc^?", "%s%n%d'" },
    };
+   vt::TestDb db = WideDb(GetParam());
    for (const auto &c : cases)
    {
-      vt::TestDb db = DbWithConfig(GetParam(), "DBLockStatus", &c.holder);
+      SetConfigRow(db, "DBLockStatus", &c.holder);
       if (c.bNullInfo)
          vt::Exec(db, "UPDATE config SET var_value=NULL WHERE var_name='DBLockInfo';\n");
       else
@@ -186,20 +195,21 @@ INSTANTIATE_TEST_SUITE_P(Engines, DamagedData, testing::ValuesIn(vt::TestEngines
 TEST(DamagedDataSqlite, CheckOverDamagedRows)
 {
    vt::TestDb db = vt::NewDb();
-   // The check tables without their NOT NULL constraints.
-   std::string schema = vt::ReadFile(vt::SourceDir() + "/tests/fixtures/check/damaged_schema.sql");
-   for (size_t pos; (pos = schema.find(" NOT NULL")) != std::string::npos;)
+   // The shipped database without its "not null" constraints.
+   std::string schema = vt::ReadFile(vt::ShippedSchema(vt::Engine::SQLite));
+   for (size_t pos; (pos = schema.find(" not null")) != std::string::npos;)
       schema.erase(pos, 9);
    vt::Exec(db, schema);
    const std::string evil = "#1B[2Jevil#zz#4%s%n" + kMegabyte;
-   vt::Exec(db, "INSERT INTO nodes VALUES (-1,'10.0.0.1');\n"
-                "INSERT INTO nodes VALUES (4294967295,NULL);\n"
-                "INSERT INTO object_properties VALUES (-1,'" + evil + "',0,0,0,1,1700000000,0,0,0,0,0,0,'00000000');\n"
-                "INSERT INTO object_properties VALUES (NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL);\n"
-                "INSERT INTO interfaces VALUES (77,NULL);\n"
-                "INSERT INTO cluster_members VALUES (NULL,NULL);\n"
-                "INSERT INTO policy_event_list VALUES (1,NULL);\n"
-                "INSERT INTO policy_action_list VALUES (1,4294967295);\n");
+   const std::string props = "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,"
+                             "inherit_access_rights,last_modified) VALUES ";
+   vt::Exec(db, "INSERT INTO nodes (id,primary_ip,community) VALUES (-1,'10.0.0.1','public');\n"
+                "INSERT INTO nodes (id,primary_ip,community) VALUES (4294967295,NULL,NULL);\n" +
+                props + "(-1,'" + evil + "',0,0,0,1,1700000000);\n" +
+                props + "(NULL,NULL,NULL,NULL,NULL,NULL,NULL);\n"
+                "INSERT INTO interfaces (id,node_id) VALUES (77,NULL);\n"
+                "INSERT INTO cluster_members (cluster_id,node_id) VALUES (NULL,NULL);\n"
+                "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,NULL);\n");
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    const std::string shownName = "#1B[2Jevil#zz#4%s%n" + std::string(63 - 19, 'Q');
    EXPECT_EQ(r.out,
@@ -213,9 +223,8 @@ TEST(DamagedDataSqlite, CheckOverDamagedRows)
                 ct::Fixed(ct::kClusters) + ct::Stage(ct::kProperties) +
                 "\rObject -1 [lost_node_-1] has invalid timestamp. Correct? (Y/N) Y\n" +
                 "\rObject 0 [] has invalid timestamp. Correct? (Y/N) Y\n" + ct::Fixed(ct::kProperties) +
-                ct::Stage(ct::kPolicy) + "\rInvalid event ID 0x00000000 used. Correct? (Y/N) Y\n" +
-                "\rInvalid action ID -1 used. Correct? (Y/N) Y\n" + ct::Fixed(ct::kPolicy) +
-                "9 errors was found, 9 errors was corrected\n"
+                ct::Stage(ct::kPolicy) + "\rInvalid event ID 0x00000000 used. Correct? (Y/N) Y\n" + ct::Fixed(ct::kPolicy) +
+                "8 errors was found, 8 errors was corrected\n"
                 "All errors in database was fixed\n"
                 "Commit changes (Y/N) Y\n"
                 "Committing changes...\n"

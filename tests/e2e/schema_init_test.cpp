@@ -4,6 +4,7 @@
 // commands send.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 
 #include "harness.h"

@@ -252,6 +252,41 @@ TEST_P(Upgrade14Step, Step34RecreatesStatusCalculationAlgorithm)
    EXPECT_FALSE(vt::TryExec(db, "SELECT status_alg FROM object_properties;\n"));
 }
 
+TEST_P(Upgrade14Step, Step40GivesEveryGroupAGuidWhenThereAreNoUsers)
+{
+   vt::TestDb db = Db(40,
+      "CREATE TABLE users (id integer not null,PRIMARY KEY(id));\n"
+      "CREATE TABLE user_groups (id integer not null,PRIMARY KEY(id));\n"
+      "INSERT INTO user_groups VALUES (-2147483648);\n"
+      "INSERT INTO user_groups VALUES (7);\n");
+   vt::RunResult r = vt::Run(db, { "-t", "upgrade" });
+   // No user row, so no update of users; one per group, each with a GUID of its own.
+   std::regex guid("guid='[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}'");
+   std::string out = std::regex_replace(r.out, guid, "guid='<GUID>'");
+   EXPECT_EQ(out.substr(0, out.find("Upgrading from version 41")),
+             std::string(vt::kBanner) + "Upgrading database...\nUpgrading from version 40 to 41\n"
+             ">>> ALTER TABLE users ADD guid varchar(36)\n"
+             ">>> ALTER TABLE users ADD auth_method integer\n"
+             ">>> ALTER TABLE user_groups ADD guid varchar(36)\n"
+             ">>> UPDATE users SET auth_method=0\n"
+             "Generating GUIDs...\n"
+             ">>> SELECT id FROM users\n"
+             ">>> SELECT id FROM user_groups\n"
+             ">>> UPDATE user_groups SET guid='<GUID>' WHERE id=-2147483648\n"
+             ">>> UPDATE user_groups SET guid='<GUID>' WHERE id=7\n"
+             ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('RADIUSServer','localhost',1,0)\n"
+             ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('RADIUSSecret','quelba',1,0)\n"
+             ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('RADIUSNumRetries','5',1,0)\n"
+             ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('RADIUSTimeout','3',1,0)\n"
+             ">>> UPDATE config SET var_value='41' WHERE var_name='DBFormatVersion'\n");
+   EXPECT_EQ(vt::ConfigValue(db, "DBFormatVersion"), "41");
+   Rows guids = vt::Query(db, "SELECT guid FROM user_groups ORDER BY id");
+   ASSERT_EQ(guids.size(), 2u);
+   EXPECT_EQ(guids[0][0].size(), 36u);
+   EXPECT_EQ(guids[1][0].size(), 36u);
+   EXPECT_NE(guids[0][0], guids[1][0]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Upgrade14Step, ::testing::ValuesIn(vt::TestEngines()),
                          [](const ::testing::TestParamInfo<vt::Engine> &info) { return vt::EngineName(info.param); });
 

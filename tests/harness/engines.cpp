@@ -159,6 +159,17 @@ PGconn *PgConnection(const std::string &dbName, std::string *error)
       return nullptr;
    }
    PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
+   // Tests use one database after the other: keep the administrative
+   // connection and the newest one, or a long run would use up the
+   // server's connections.
+   for (auto old = g_pgConns.begin(); old != g_pgConns.end();)
+      if (old->first != "postgres")
+      {
+         PQfinish(old->second);
+         old = g_pgConns.erase(old);
+      }
+      else
+         ++old;
    g_pgConns[dbName] = c;
    return c;
 }
@@ -235,6 +246,15 @@ MYSQL *MyConnection(const std::string &dbName, std::string *error)
       mysql_close(m);
       return nullptr;
    }
+   // As for PostgreSQL: the administrative connection and the newest one.
+   for (auto old = g_myConns.begin(); old != g_myConns.end();)
+      if (!old->first.empty())
+      {
+         mysql_close(old->second);
+         old = g_myConns.erase(old);
+      }
+      else
+         ++old;
    g_myConns[dbName] = m;
    return m;
 }
@@ -322,8 +342,10 @@ void DropCreated()
       std::string error;
       if (entry.first == Engine::MySQL)
          RunOn(entry.first, "", "DROP DATABASE IF EXISTS `" + entry.second + "`", nullptr, &error);
-      else
-         RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\" WITH (FORCE)", nullptr, &error);
+      else if (!RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\" WITH (FORCE)", nullptr,
+                      &error))
+         // Servers before PostgreSQL 13 know no FORCE.
+         RunOn(entry.first, "", "DROP DATABASE IF EXISTS \"" + entry.second + "\"", nullptr, &error);
    }
    g_created.clear();
 #ifdef VT_HAVE_LIBPQ

@@ -1,6 +1,8 @@
 /*
  * engines.h - the server engines behind the test harness: making fresh
- * databases on the test servers and running SQL on them directly.
+ * databases on the test servers and running SQL on them directly.  The
+ * servers are named by VLT_* environment variables (see engines.cpp and
+ * scripts/servers.sh); an engine without them is not available.
  */
 #ifndef VLDBMGR_TEST_ENGINES_H
 #define VLDBMGR_TEST_ENGINES_H

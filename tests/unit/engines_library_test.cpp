@@ -220,7 +220,28 @@ TEST_P(PgLibraryTest, FailedStatementLeavesTransactionUsable)
 }
 
 // MySQL commits at every DDL statement; a rollback after one cannot undo
-// what came before it, and must say so instead of reporting success.
+// what came before it, and must say so instead of reporting success (and
+// must not cry wolf where everything was undone).
+// A session that the server ends in the middle of a transaction: every
+// later call fails with a message, none hangs, and nothing is committed.
+TEST_P(PgLibraryTest, LostConnectionFailsCleanly)
+{
+   MustRun("CREATE TABLE t (a integer)");
+   db_result_t r = DBSelect(h, "SELECT pg_backend_pid()");
+   ASSERT_NE(r, nullptr);
+   std::string pid = std::to_string(DBGetFieldLong(r, 0, 0));
+   DBFreeResult(r);
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO t VALUES (1)");
+   vt::Query(db, "SELECT pg_terminate_backend(" + pid + ")");
+   char err[DBDRV_MAX_ERROR_TEXT] = "";
+   EXPECT_EQ(DBQueryEx(h, "INSERT INTO t VALUES (2)", err), 0);
+   EXPECT_NE(err[0], 0);
+   EXPECT_EQ(DBSelect(h, "SELECT a FROM t"), nullptr);
+   EXPECT_EQ(DBCommit(h), 0);
+   EXPECT_EQ(Column("SELECT count(*) FROM t"), "0");
+}
+
 struct MySqlLibraryTest : ServerLibraryTest
 {
 };
@@ -236,12 +257,47 @@ TEST_P(MySqlLibraryTest, RollbackAfterImplicitCommitFails)
    // Before the DDL: committed; after it: rolled back.
    EXPECT_EQ(Column("SELECT a FROM t"), "1");
 
+   // A DDL statement that fails has committed all the same.
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO t VALUES (5)");
+   char err[DBDRV_MAX_ERROR_TEXT];
+   EXPECT_EQ(DBQueryEx(h, "DROP INDEX nosuch ON t", err), 0);
+   EXPECT_EQ(DBRollback(h), 0);
+   EXPECT_EQ(Column("SELECT a FROM t ORDER BY a"), "1,5");
+   MustRun("DELETE FROM t WHERE a=5");
+
    // Without DDL the rollback is complete and succeeds.
    ASSERT_NE(DBBegin(h), 0);
    MustRun("INSERT INTO t VALUES (3)");
    MustRun("UPDATE t SET a=a WHERE a=99");
+   MustRun("SET @x = 1");
+   MustRun("CREATE TEMPORARY TABLE tt (a integer)");
    ASSERT_NE(DBRollback(h), 0);
    EXPECT_EQ(Column("SELECT a FROM t"), "1");
+
+   // Rows of a table without transactions cannot be rolled back at all.
+   MustRun("CREATE TABLE m (a integer) ENGINE=MyISAM");
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO m VALUES (1)");
+   EXPECT_EQ(DBRollback(h), 0);
+   EXPECT_EQ(Column("SELECT a FROM m"), "1");
+}
+
+TEST_P(MySqlLibraryTest, LostConnectionFailsCleanly)
+{
+   MustRun("CREATE TABLE t (a integer) ENGINE=InnoDB");
+   db_result_t r = DBSelect(h, "SELECT CONNECTION_ID()");
+   ASSERT_NE(r, nullptr);
+   std::string id = std::to_string(DBGetFieldLong(r, 0, 0));
+   DBFreeResult(r);
+   ASSERT_NE(DBBegin(h), 0);
+   MustRun("INSERT INTO t VALUES (1)");
+   vt::Exec(db, "KILL " + id);
+   char err[DBDRV_MAX_ERROR_TEXT] = "";
+   EXPECT_EQ(DBQueryEx(h, "INSERT INTO t VALUES (2)", err), 0);
+   EXPECT_NE(err[0], 0);
+   EXPECT_EQ(DBCommit(h), 0);
+   EXPECT_EQ(Column("SELECT count(*) FROM t"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerLibraryTest, ::testing::ValuesIn(ServerEngines()), ParamName);

@@ -65,11 +65,38 @@ unsigned int ServerStatus(MyConn *pc)
    return nStatus;
 }
 
-/* Notes an implicit commit: a statement inside our transaction after which
-   the server has no transaction open. */
-void NoteImplicitCommit(MyConn *pc)
+/* True for the statements at which the server commits implicitly: data
+   definition, account and table maintenance, locking, and the transaction
+   statements themselves. */
+bool CommitsImplicitly(const char *pszQuery)
 {
-   if (pc->bInTransaction && (ServerStatus(pc) & SERVER_STATUS_IN_TRANS) == 0)
+   static const char *const kWords[] = { "ALTER", "CREATE", "DROP", "RENAME", "TRUNCATE", "GRANT", "REVOKE",
+                                         "LOCK", "UNLOCK", "ANALYZE", "OPTIMIZE", "REPAIR", "CHECK", "FLUSH",
+                                         "RESET", "LOAD", "CACHE", "INSTALL", "UNINSTALL", "BEGIN", "START",
+                                         nullptr };
+   while (isspace((unsigned char)*pszQuery))
+      pszQuery++;
+   for (int i = 0; kWords[i] != nullptr; i++)
+   {
+      size_t n = strlen(kWords[i]);
+      if (strncasecmp(pszQuery, kWords[i], n) == 0 && !isalnum((unsigned char)pszQuery[n]) &&
+          pszQuery[n] != '_')
+      {
+         // A temporary table lives in the session and commits nothing.
+         const char *p = pszQuery + n;
+         while (isspace((unsigned char)*p))
+            p++;
+         return !((i == 1 || i == 2) && strncasecmp(p, "TEMPORARY", 9) == 0);
+      }
+   }
+   return false;
+}
+
+/* Notes an implicit commit: a statement of that kind inside our
+   transaction, after which the server has no transaction open. */
+void NoteImplicitCommit(MyConn *pc, const char *pszQuery)
+{
+   if (pc->bInTransaction && CommitsImplicitly(pszQuery) && (ServerStatus(pc) & SERVER_STATUS_IN_TRANS) == 0)
       pc->bImplicitCommit = true;
 }
 
@@ -239,6 +266,10 @@ int MyQuery(void *pConn, const char *pszQuery, char *pszError, size_t nErrorSize
    if (mysql_real_query(pc->pConn, pszQuery, strlen(pszQuery)) != 0)
    {
       SetEngineError(pc, pszError, nErrorSize);
+      // The server commits before it runs such a statement, so even a
+      // failed one (short of a syntax error) has ended the transaction.
+      if (pc->bInTransaction && CommitsImplicitly(pszQuery))
+         pc->bImplicitCommit = true;
       return 0;
    }
    // A statement that returns rows after all: read and drop them, or the
@@ -258,7 +289,7 @@ int MyQuery(void *pConn, const char *pszQuery, char *pszError, size_t nErrorSize
       SetEngineError(pc, pszError, nErrorSize);
       return 0;
    }
-   NoteImplicitCommit(pc);
+   NoteImplicitCommit(pc, pszQuery);
    return 1;
 }
 
@@ -277,7 +308,7 @@ int MySelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *pszEr
    {
       // Not a query after all: an empty result.
       pSink->pfnColumns(pSink->pContext, 0);
-      NoteImplicitCommit(pc);
+      NoteImplicitCommit(pc, pszQuery);
       return DrainResults(pc) ? 1 : (SetEngineError(pc, pszError, nErrorSize), 0);
    }
    // Rows are streamed from the server into the sink, not held twice.
@@ -345,12 +376,15 @@ int EndTransaction(MyConn *pc, bool bCommit, char *pszError, size_t nErrorSize)
    bool bOk = (bCommit ? mysql_commit(pc->pConn) : mysql_rollback(pc->pConn)) == 0;
    if (!bOk)
       SetEngineError(pc, pszError, nErrorSize);
+   // A rollback that changed tables without transactions (MyISAM) warns
+   // that it could not undo them.
+   bool bPartial = !bCommit && bOk && pc->bInTransaction &&
+                   (pc->bImplicitCommit || mysql_warning_count(pc->pConn) > 0);
    if (mysql_autocommit(pc->pConn, 1) != 0 && bOk)
    {
       SetEngineError(pc, pszError, nErrorSize);
       bOk = false;
    }
-   bool bPartial = !bCommit && pc->bInTransaction && pc->bImplicitCommit;
    pc->bInTransaction = false;
    pc->bImplicitCommit = false;
    if (bOk && bPartial)
@@ -377,6 +411,13 @@ const VlDbDriver kDriver = {
    "mysql",  VL_DRIVER_API_VERSION, MyConnect, MyDisconnect, MyQuery,
    MySelect, MyBegin,               MyCommit,  MyRollback,
 };
+
+/* The client library keeps global state from its first use on; release it
+   when the library unloads this module, or it would stay behind. */
+__attribute__((destructor)) void ReleaseClientLibrary(void)
+{
+   mysql_library_end();
+}
 
 }  // namespace
 

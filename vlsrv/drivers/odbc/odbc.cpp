@@ -16,6 +16,7 @@
 #include <vldriver.h>
 
 #include <ctype.h>
+#include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -31,6 +32,7 @@ struct OdbcConn
    SQLHENV hEnv;
    SQLHDBC hDbc;
    bool bInTransaction;   /* autocommit is off between Begin and its end */
+   bool bLost;            /* a call reported the connection as gone (SQLSTATE 08xxx) */
 };
 
 typedef std::basic_string<SQLWCHAR> WString;
@@ -119,8 +121,9 @@ void SetError(char *pszError, size_t nErrorSize, const char *pszText)
    snprintf(pszError, nErrorSize, "%s", pszText);
 }
 
-/* The diagnostic records of a handle, joined, as the error text. */
-void SetDiagError(SQLSMALLINT nType, SQLHANDLE h, char *pszError, size_t nErrorSize)
+/* The diagnostic records of a handle, joined, as the error text.  When
+   pbLost is given, it is set if a record says the connection is gone. */
+void SetDiagError(SQLSMALLINT nType, SQLHANDLE h, char *pszError, size_t nErrorSize, bool *pbLost = nullptr)
 {
    std::string text;
    for (SQLSMALLINT i = 1; i <= 8; i++)
@@ -134,6 +137,8 @@ void SetDiagError(SQLSMALLINT nType, SQLHANDLE h, char *pszError, size_t nErrorS
          break;
       if (nLength > (SQLSMALLINT)(sizeof(message) / sizeof(message[0])) - 1)
          nLength = (SQLSMALLINT)(sizeof(message) / sizeof(message[0])) - 1;
+      if (pbLost != nullptr && state[0] == '0' && state[1] == '8')
+         *pbLost = true;
       if (!text.empty())
          text += "; ";
       Narrow(message, (size_t)nLength, &text);
@@ -247,6 +252,7 @@ void *OdbcConnect(const VlDbConnParams *pParams, char *pszError, size_t nErrorSi
    pc->hEnv = SQL_NULL_HENV;
    pc->hDbc = SQL_NULL_HDBC;
    pc->bInTransaction = false;
+   pc->bLost = false;
    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &pc->hEnv)))
    {
       SetError(pszError, nErrorSize, "cannot allocate an ODBC environment");
@@ -314,7 +320,7 @@ SQLHSTMT Execute(OdbcConn *pc, const char *pszQuery, char *pszError, size_t nErr
    // SQL_NO_DATA: a searched UPDATE or DELETE that matched no row.
    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
    {
-      SetDiagError(SQL_HANDLE_STMT, hStmt, pszError, nErrorSize);
+      SetDiagError(SQL_HANDLE_STMT, hStmt, pszError, nErrorSize, &pc->bLost);
       SQLFreeHandle(SQL_HANDLE_STMT, hStmt);
       return SQL_NULL_HSTMT;
    }
@@ -345,7 +351,9 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
    }
    pSink->pfnColumns(pSink->pContext, nColumns);
    int nResult = 1;
+   // Buffers reused for every field: no allocation per field.
    std::string value;
+   WString wide;
    std::vector<SQLWCHAR> chunk(4096);
    while (nColumns > 0 && nResult == 1)
    {
@@ -363,7 +371,7 @@ int OdbcSelect(void *pConn, const char *pszQuery, VlResultSink *pSink, char *psz
          // Long values come in pieces: every call gives the next one.  The
          // pieces are joined before conversion, so that a character split
          // between two of them (a surrogate pair) stays whole.
-         WString wide;
+         wide.clear();
          bool bNull = false;
          for (;;)
          {
@@ -438,6 +446,17 @@ int EndTransaction(void *pConn, SQLSMALLINT nHow, char *pszError, size_t nErrorS
       SetError(pszError, nErrorSize, "not connected");
       return 0;
    }
+   // Some drivers forget the transaction when the connection breaks and
+   // then "commit" nothing with success; a lost connection commits nothing.
+   SQLUINTEGER nDead = SQL_CD_FALSE;
+   if (nHow == SQL_COMMIT &&
+       (pc->bLost || (SQL_SUCCEEDED(SQLGetConnectAttr(pc->hDbc, SQL_ATTR_CONNECTION_DEAD, &nDead, 0, nullptr)) &&
+                      nDead == SQL_CD_TRUE)))
+   {
+      SetError(pszError, nErrorSize, "the connection to the database was lost; nothing was committed");
+      pc->bInTransaction = false;
+      return 0;
+   }
    int nResult = 1;
    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, pc->hDbc, nHow)))
    {
@@ -465,6 +484,17 @@ const VlDbDriver kDriver = {
    "odbc",     VL_DRIVER_API_VERSION, OdbcConnect, OdbcDisconnect, OdbcQuery,
    OdbcSelect, OdbcBegin,             OdbcCommit,  OdbcRollback,
 };
+
+/* The driver manager keeps caches and loaded ODBC drivers in globals that
+   it never releases; unloading it with this module would leave them behind
+   (or run its code after it is gone).  So it stays for the life of the
+   process, whatever happens to this module. */
+__attribute__((constructor)) void PinDriverManager(void)
+{
+   Dl_info info;
+   if (dladdr(reinterpret_cast<void *>(&SQLAllocHandle), &info) != 0 && info.dli_fname != nullptr)
+      dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace
 

@@ -215,6 +215,11 @@ int Commit(void *pHandle, char *pszError, size_t nErrorSize)
 
 int Rollback(void *pHandle, char *pszError, size_t nErrorSize)
 {
+   // After some errors (a full disk, out of memory) SQLite has already
+   // rolled the transaction back itself; then there is nothing left to do.
+   SqliteConnection *pConn = static_cast<SqliteConnection *>(pHandle);
+   if (pConn->pDb != nullptr && sqlite3_get_autocommit(pConn->pDb))
+      return 1;
    return Query(pHandle, "ROLLBACK", pszError, nErrorSize);
 }
 

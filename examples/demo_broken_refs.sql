@@ -1,0 +1,15 @@
+INSERT INTO nodes (id,primary_ip,community) VALUES (100,'10.0.0.1','public');
+INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified,comments) VALUES (100,'core-router',0,0,0,1,1700000000,'#00');
+INSERT INTO nsmap (subnet_id,node_id) VALUES (2,100);
+INSERT INTO interfaces (id,node_id) VALUES (101,100);
+INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified,comments) VALUES (101,'eth0',0,0,0,1,1700000000,'#00');
+INSERT INTO nodes (id,primary_ip,community) VALUES (110,'0.0.0.0','public');
+INSERT INTO nodes (id,primary_ip,community) VALUES (140,'10.0.0.4','public');
+INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified,comments) VALUES (140,'old-switch',0,0,0,1,1700000000,'#00');
+INSERT INTO acl (object_id) VALUES (140);
+INSERT INTO interfaces (id,node_id) VALUES (121,999);
+INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified,comments) VALUES (121,'eth9',0,0,0,1,1700000000,'#00');
+INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified,comments) VALUES (130,'web-cluster',0,0,0,1,1700000000,'#00');
+INSERT INTO cluster_members (cluster_id,node_id) VALUES (130,100);
+INSERT INTO cluster_members (cluster_id,node_id) VALUES (130,998);
+INSERT INTO policy_action_list (action_id) VALUES (7);
