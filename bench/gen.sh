@@ -25,7 +25,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 . "$here/lib.sh"
 
-[ $# -eq 4 ] || { sed -n 2,23p "$0" >&2; exit 1; }
+[ $# -eq 4 ] || { sed -n 2,22p "$0" >&2; exit 1; }
 engine=$1 kind=$2 rows=$3 target=$4
 VLDBMGR=${VLDBMGR:-$top/build-bench/bin/vldbmgr}
 case $rows in ''|*[!0-9]*) echo "gen.sh: rows must be a number" >&2; exit 1 ;; esac
