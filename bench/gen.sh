@@ -11,13 +11,15 @@
 #                about <rows> rows in object_properties, the biggest table.
 #           v48: the upgrade fixture tests/fixtures/v48.sql, then bulk rows
 #                (bench/sql/rows_v48.sql); <rows> rows in items.
+#           v65: the same from tests/fixtures/v65.sql (bench/sql/rows_v65.sql),
+#                with address_lists, which step 53 to 54 creates empty.
 #   rows    the size: rows in the biggest table (at least 1000)
 #   target  the database file (sqlite) or database name (pgsql); replaced
 #
 # The rows are made inside the engine with a sequence table (a recursive
 # CTE on SQLite, generate_series on PostgreSQL) and INSERT ... SELECT, so a
 # million rows take seconds.  VLDBMGR names the tool (default
-# build-bench/bin/vldbmgr); BENCH_FIXTURE overrides the v48 fixture file.
+# build-bench/bin/vldbmgr); BENCH_FIXTURE overrides the fixture file.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -66,9 +68,9 @@ v83)
      echo "DROP TABLE bench_seq;"; echo "DROP TABLE bench_k;"; echo "COMMIT;"; } > "$work/rows.sql"
    client "$engine" "$target" < "$work/rows.sql" >/dev/null
    ;;
-v48)
+v48|v65)
    nodes=$(( rows / 100 ))
-   fixture=${BENCH_FIXTURE:-$top/tests/fixtures/v48.sql}
+   fixture=${BENCH_FIXTURE:-$top/tests/fixtures/$kind.sql}
    [ -f "$fixture" ] || { echo "gen.sh: fixture $fixture not found" >&2; exit 1; }
    new_empty_db
    syntax=SQLITE; [ "$engine" = pgsql ] && syntax=PGSQL
@@ -77,9 +79,9 @@ v48)
       cat "$fixture"
       echo "UPDATE config SET var_value='$syntax' WHERE var_name='DBSyntax';"
       seq_sql "$rows"
-      sed "s/@NODES@/$nodes/g" "$here/sql/rows_v48.sql"
+      sed "s/@NODES@/$nodes/g" "$here/sql/rows_$kind.sql"
       # Every node's data table, with the index that step 52 to 53 replaces.
-      awk -v n="$nodes" 'BEGIN { for (i = 1; i <= n; i++) { id = 1000 + 10 * i;
+      awk -v n="$nodes" -v kind="$kind" 'BEGIN { if (kind != "v48") exit; for (i = 1; i <= n; i++) { id = 1000 + 10 * i;
          printf "CREATE TABLE idata_%d (item_id integer not null,idata_timestamp integer not null,idata_value varchar(255));\n", id;
          printf "CREATE INDEX idx_idata_%d_timestamp ON idata_%d(idata_timestamp);\n", id, id } }'
       echo "DROP TABLE bench_seq;"; echo "DROP TABLE bench_k;"
