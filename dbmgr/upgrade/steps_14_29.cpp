@@ -10,6 +10,7 @@
  * step 17 to 18 on they live in "event_cfg".
  */
 #include "upgrade.h"
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -207,41 +208,33 @@ int UpgradeStep16(void)
  * Step 17 to 18
  */
 
+/* Composes the INSERT of one (rule_id, event_id) row as (rule_id, event_code). */
+static int ComposePolicyEventRow(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize)
+{
+   (void)pnState;
+   return snprintf(pszBuffer, nSize, "INSERT INTO policy_event_list (rule_id,event_code) VALUES (%d,%d)",
+                   (int)DBGetFieldULong(hResult, iRow, 0), (int)DBGetFieldULong(hResult, iRow, 1));
+}
+
 /*
- * RebuildPolicyEventList - rebuild policy_event_list with the column
- * event_code, keeping every (rule_id, event_id) row.  The rows are read
- * first and the result stays open while the table is dropped and created
- * again.  Returns 0 when the step must fail.
+ * policy_event_list gets the column event_code, keeping every (rule_id,
+ * event_id) row.  Under -X an unreadable table is neither dropped nor
+ * rebuilt.  The new table is created without the MySQL table type.
  */
+static const TableRebuild s_policyEventListRebuild =
+{
+   "policy_event_list",
+   "SELECT rule_id,event_id FROM policy_event_list",
+   1,
+   "DROP TABLE policy_event_list",
+   "CREATE TABLE policy_event_list (rule_id integer not null,event_code integer not null,PRIMARY KEY(rule_id,event_code))",
+   1,
+   ComposePolicyEventRow
+};
+
 static int RebuildPolicyEventList(void)
 {
-   db_result_t hResult = SelectQuery("SELECT rule_id,event_id FROM policy_event_list");
-   if (hResult == NULL)
-      return StepFailed(0) ? 0 : 1;   /* under -X the table stays as it is */
-
-   if (StepFailed(ExecQuery("DROP TABLE policy_event_list")) ||
-       StepFailed(ExecQuery("CREATE TABLE policy_event_list (rule_id integer not null,event_code integer not null,PRIMARY KEY(rule_id,event_code))")))
-   {
-      DBFreeResult(hResult);
-      return 0;
-   }
-
-   int nRows = DBGetNumRows(hResult);
-   for (int i = 0; i < nRows; i++)
-   {
-      char szQuery[4096];
-      int bResult = FormatSql(szQuery, sizeof(szQuery),
-                              "INSERT INTO policy_event_list (rule_id,event_code) VALUES (%d,%d)",
-                              (int)DBGetFieldULong(hResult, i, 0), (int)DBGetFieldULong(hResult, i, 1)) &&
-                    ExecQuery(szQuery);
-      if (StepFailed(bResult))
-      {
-         DBFreeResult(hResult);
-         return 0;
-      }
-   }
-   DBFreeResult(hResult);
-   return 1;
+   return RebuildTable(&s_policyEventListRebuild);
 }
 
 static int CreateEventCfgTable(void)
@@ -657,14 +650,7 @@ static int CopyObjectProperties(uint32_t dwObjectId, int nInheritRights)
       literal, a backslash too), so that it cannot end the literal and turn
       the rest of the name into SQL. */
    char szQuoted[sizeof(szName) * 2];
-   char *pszOut = szQuoted;
-   for (const char *p = szName; *p != 0; p++)
-   {
-      if ((*p == '\'') || ((*p == '\\') && (g_nDbSyntax == DIALECT_MYSQL)))
-         *pszOut++ = *p;
-      *pszOut++ = *p;
-   }
-   *pszOut = 0;
+   DoubleSingleQuotes(szQuoted, szName);
 
    int bResult = FormatSql(szQuery, sizeof(szQuery),
                            "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,last_modified) VALUES (%d,'%s',%d,%d,%d,%d,%ld)",

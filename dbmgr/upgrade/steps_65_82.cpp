@@ -25,177 +25,6 @@
 /* Retention in seconds assumed when a setting is missing: 60 days. */
 #define DEFAULT_RETENTION_SECONDS 5184000
 
-/*** Table rebuilds of steps 76 to 77 and 80 to 81 ***/
-
-/*
- * A rebuild selects the old rows, drops the table, creates it anew and
- * inserts the rows again.  Between the DROP and the last INSERT the rows
- * exist only in the result set.  On SQLite and PostgreSQL a failed step is
- * rolled back with the old table and all its rows.  MySQL commits at the
- * DROP, so there the rows are first written to a file of INSERT statements
- * (in the format of the batch command) that stays, with its path printed,
- * whenever the table did not get every row back.
- */
-typedef struct TableRebuild
-{
-   const char *pszTable;           /* table name, for messages and the file name */
-   const char *pszSelect;          /* the old rows */
-   int bSkipWhenUnreadable;        /* under -X a failed select: 1 keep the table, 0 rebuild it empty */
-   const char *pszDrop;
-   const char *pszCreate;          /* through CreateTableSql */
-   /* Composes the INSERT of row iRow as snprintf does (result: the length
-      it needs); *pnState carries numbering from row to row, starting at 0. */
-   int (*pfnComposeRow)(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize);
-} TableRebuild;
-
-/* Size of the statement buffers of the rebuilds. */
-#define REBUILD_QUERY_SIZE 1024
-
-/* Stored texts are read into buffers of this size (see ComposeDciScheduleRow). */
-#define REBUILD_TEXT_SIZE 1024
-
-/* Room for any composed row: two texts, each with every character doubled. */
-#define REBUILD_ROW_SIZE (4 * REBUILD_TEXT_SIZE + 256)
-
-/*
- * DoubleSingleQuotes - copy a stored text for use between single quotes,
- * doubling every single quote so that a damaged value cannot end the
- * literal; on MySQL, where a backslash escapes the character after it
- * inside a literal, backslashes are doubled too.  A properly encoded value
- * holds neither and is copied unchanged.  pszDest must hold
- * 2 * strlen(pszSource) + 1 bytes.
- */
-static void DoubleSingleQuotes(char *pszDest, const char *pszSource)
-{
-   for (; *pszSource != 0; pszSource++)
-   {
-      if ((*pszSource == '\'') || ((*pszSource == '\\') && (g_nDbSyntax == DIALECT_MYSQL)))
-         *pszDest++ = *pszSource;
-      *pszDest++ = *pszSource;
-   }
-   *pszDest = 0;
-}
-
-/*
- * SaveRowsForRecovery - MySQL only: write the INSERT of every row, one per
- * line and closed by ";", to a new file in the current folder (or in /tmp
- * when that cannot be written).  Returns the open file, its path in pszPath, or
- * NULL (with a warning) when no file could be made.
- */
-static FILE *SaveRowsForRecovery(const TableRebuild *pRebuild, db_result_t hResult, char *pszPath, size_t nPathSize)
-{
-   char szCurrentDir[256];
-   const char *apszDirs[2] = { getcwd(szCurrentDir, sizeof(szCurrentDir)), "/tmp" };
-   FILE *pFile = NULL;
-   char szRow[REBUILD_ROW_SIZE];
-
-   for (int i = 0; (i < 2) && (pFile == NULL); i++)
-   {
-      if (apszDirs[i] == NULL)
-         continue;
-      int nLength = snprintf(pszPath, nPathSize, "%s/vldbmgr-%s-%d.sql", apszDirs[i], pRebuild->pszTable, (int)getpid());
-      if ((nLength > 0) && ((size_t)nLength < nPathSize))
-         pFile = fopen(pszPath, "wx");
-   }
-   if (pFile == NULL)
-   {
-      ConsolePrintf("WARNING: the rows of table %s could not be saved to a file before it is rebuilt\n",
-                    pRebuild->pszTable);
-      return NULL;
-   }
-
-   int nState = 0;
-   int bWritten = 1;
-   int nRows = DBGetNumRows(hResult);
-   for (int i = 0; i < nRows; i++)
-   {
-      int nLength = pRebuild->pfnComposeRow(hResult, i, &nState, szRow, sizeof(szRow));
-      if ((nLength < 0) || ((size_t)nLength >= sizeof(szRow)) || (fprintf(pFile, "%s;\n", szRow) < 0))
-         bWritten = 0;
-   }
-   if (fflush(pFile) != 0)
-      bWritten = 0;
-   if (!bWritten)
-      ConsolePrintf("WARNING: not every row of table %s could be saved to %s\n", pRebuild->pszTable, pszPath);
-   return pFile;
-}
-
-/*
- * FinishRecoveryFile - close the file of SaveRowsForRecovery; remove it when
- * every row is back in the table, otherwise keep it and say where it is.
- */
-static void FinishRecoveryFile(FILE *pFile, const char *pszPath, const char *pszTable, int bAllCopied)
-{
-   if (pFile == NULL)
-      return;
-   fclose(pFile);
-   if (bAllCopied)
-   {
-      remove(pszPath);
-      return;
-   }
-   ConsolePrintf("The rows of table %s as they were before this step are saved in %s\n", pszTable, pszPath);
-}
-
-/*
- * RebuildTable - select, drop, create and refill one table.  Returns 0 when
- * the step must end (a failure without -X); under -X every failure is
- * shown and the work goes on, and rows that could not be copied back are
- * counted in a warning.  The result set is released on every path.
- */
-static int RebuildTable(const TableRebuild *pRebuild)
-{
-   char szRow[REBUILD_ROW_SIZE];
-   char szQuery[REBUILD_QUERY_SIZE];
-   char szPath[512];
-
-   db_result_t hResult = SelectQuery(pRebuild->pszSelect);
-   if (hResult == NULL)
-   {
-      if (StepFailed(0))
-         return 0;
-      if (pRebuild->bSkipWhenUnreadable)
-         return 1;
-   }
-
-   FILE *pRecovery = NULL;
-   if ((g_nDbSyntax == DIALECT_MYSQL) && (hResult != NULL))
-      pRecovery = SaveRowsForRecovery(pRebuild, hResult, szPath, sizeof(szPath));
-
-   if (StepFailed(ExecQuery(pRebuild->pszDrop)) || StepFailed(CreateTableSql(pRebuild->pszCreate)))
-   {
-      FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, 0);
-      DBFreeResult(hResult);
-      return 0;
-   }
-
-   int nRows = DBGetNumRows(hResult);
-   int nLost = 0;
-   int nState = 0;
-   for (int i = 0; i < nRows; i++)
-   {
-      int nLength = pRebuild->pfnComposeRow(hResult, i, &nState, szRow, sizeof(szRow));
-      int bCopied = (nLength >= 0) && ((size_t)nLength < sizeof(szRow)) &&
-                    FormatSql(szQuery, sizeof(szQuery), "%s", szRow) && ExecQuery(szQuery);
-      if (!bCopied)
-      {
-         if (StepFailed(0))
-         {
-            FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, 0);
-            DBFreeResult(hResult);
-            return 0;
-         }
-         nLost++;
-      }
-   }
-   DBFreeResult(hResult);
-   if (nLost > 0)
-      ConsolePrintf("WARNING: %d of %d rows of table %s could not be copied back and are lost\n",
-                    nLost, nRows, pRebuild->pszTable);
-   FinishRecoveryFile(pRecovery, szPath, pRebuild->pszTable, nLost == 0);
-   return 1;
-}
-
 /*** 65 to 66: ports of map links ***/
 
 int UpgradeStep65(void)
@@ -492,6 +321,7 @@ static const TableRebuild g_condDciMapRebuild =
    0,
    "DROP TABLE cond_dci_map",
    "CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,dci_id integer not null,node_id integer not null,dci_func integer not null,num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))",
+   0,
    ComposeCondDciRow
 };
 
@@ -632,6 +462,7 @@ static const TableRebuild g_dciSchedulesRebuild =
    1,
    "DROP TABLE dci_schedules",
    "CREATE TABLE dci_schedules (schedule_id integer not null,item_id integer not null,schedule varchar(255) not null,PRIMARY KEY(item_id,schedule_id))",
+   0,
    ComposeDciScheduleRow
 };
 
@@ -642,6 +473,7 @@ static const TableRebuild g_addressListsRebuild =
    1,
    "DROP TABLE address_lists",
    "CREATE TABLE address_lists (list_type integer not null,community_id integer not null,addr_type integer not null,addr1 varchar(15) not null,addr2 varchar(15) not null,PRIMARY KEY(list_type,community_id,addr_type,addr1,addr2))",
+   0,
    ComposeAddressListRow
 };
 

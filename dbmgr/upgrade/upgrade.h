@@ -171,6 +171,54 @@ int RunUpgradeStep(const UpgradeOp *pOps, int nOps, int nNewVersion);
  */
 int StepFailed(int bSuccess);
 
+/*
+ * A rebuild selects the old rows, drops the table, creates it anew and
+ * inserts the rows again.  Between the DROP and the last INSERT the rows
+ * exist only in the result set.  On SQLite and PostgreSQL a failed step is
+ * rolled back with the old table and all its rows.  MySQL commits at the
+ * DROP, so there the rows are first written to a file of INSERT statements
+ * (in the format of the batch command) that stays, with its path printed,
+ * whenever the table did not get every row back.
+ */
+typedef struct TableRebuild
+{
+   const char *pszTable;           /* table name, for messages and the file name */
+   const char *pszSelect;          /* the old rows */
+   int bSkipWhenUnreadable;        /* under -X a failed select: 1 keep the table, 0 rebuild it empty */
+   const char *pszDrop;
+   const char *pszCreate;          /* the new table */
+   int bCreateWithoutSuffix;       /* 1: pszCreate runs through ExecQuery (no MySQL table type) */
+   /* Composes the INSERT of row iRow as snprintf does (result: the length
+      it needs); *pnState carries numbering from row to row, starting at 0. */
+   int (*pfnComposeRow)(db_result_t hResult, int iRow, int *pnState, char *pszBuffer, size_t nSize);
+} TableRebuild;
+
+/* Size of the statement buffers of the rebuilds. */
+#define REBUILD_QUERY_SIZE 1024
+
+/* Stored texts are read into buffers of this size (see ComposeDciScheduleRow). */
+#define REBUILD_TEXT_SIZE 1024
+
+/* Room for any composed row: two texts, each with every character doubled. */
+#define REBUILD_ROW_SIZE (4 * REBUILD_TEXT_SIZE + 256)
+
+/*
+ * DoubleSingleQuotes - copy a stored text for use between single quotes,
+ * doubling every single quote (and on MySQL every backslash), so that a
+ * damaged value cannot end the literal.  A properly encoded value is copied
+ * unchanged.  pszDest must hold 2 * strlen(pszSource) + 1 bytes.
+ */
+void DoubleSingleQuotes(char *pszDest, const char *pszSource);
+
+/*
+ * RebuildTable - select, drop, create and refill one table under the
+ * failure rule.  On MySQL, which commits at the DROP, the old rows are first
+ * saved to a file of INSERT statements that stays (its path printed) unless
+ * every row got back.  Under -X rows that could not be copied back are
+ * counted in a warning.  Returns 0 when the step must end.
+ */
+int RebuildTable(const TableRebuild *pRebuild);
+
 /* The step routines, one per from-version. */
 int UpgradeStep14(void); int UpgradeStep15(void); int UpgradeStep16(void);
 int UpgradeStep17(void); int UpgradeStep18(void); int UpgradeStep19(void);

@@ -65,6 +65,52 @@ protected:
    }
 };
 
+/*
+ * A row that cannot go back into the rebuilt policy_event_list (the old
+ * table had no key and held a row twice) fails the step.  SQLite and
+ * PostgreSQL roll back to the old table with every row; MySQL has already
+ * committed the DROP, so the rows are kept in a file whose path is printed.
+ */
+TEST_P(Upgrade14Step, Step17FailedReinsertLosesNoRow)
+{
+   vt::TestDb db = Db(17,
+      "CREATE TABLE policy_event_list (rule_id integer not null,event_id integer not null);\n"
+      "INSERT INTO policy_event_list VALUES (1,17);\n"
+      "INSERT INTO policy_event_list VALUES (1,17);\n"
+      "INSERT INTO policy_event_list VALUES (2,4000);\n");
+   vt::RunResult r = vt::Run(db, { "upgrade" });
+
+   std::string out = r.out;
+   std::string saved;
+   const std::string head = "The rows of table policy_event_list as they were before this step are saved in ";
+   size_t at = out.find(head);
+   if (at != std::string::npos)
+   {
+      size_t end = out.find('\n', at);
+      std::string path = out.substr(at + head.size(), end - at - head.size());
+      out.erase(at, end + 1 - at);
+      saved = vt::ReadFile(path);
+      EXPECT_EQ(remove(path.c_str()), 0) << path;
+   }
+   EXPECT_EQ(Comparable(out),
+             Comparable(Walk(17, 17, {}, "SQL query failed (UNIQUE constraint failed: policy_event_list.rule_id, "
+                                         "policy_event_list.event_code):\n"
+                                         "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,17)\n")));
+   EXPECT_EQ(vt::ConfigValue(db, "DBFormatVersion"), "17");
+   if (GetParam() == vt::Engine::MySQL)
+   {
+      EXPECT_EQ(saved, "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,17);\n"
+                       "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,17);\n"
+                       "INSERT INTO policy_event_list (rule_id,event_code) VALUES (2,4000);\n");
+   }
+   else
+   {
+      EXPECT_EQ(saved, "");
+      EXPECT_EQ(vt::Query(db, "SELECT rule_id,event_id FROM policy_event_list ORDER BY rule_id"),
+                (Rows{ { "1", "17" }, { "1", "17" }, { "2", "4000" } }));
+   }
+}
+
 TEST_P(Upgrade14Step, Step17KeepsEveryPolicyEventRow)
 {
    vt::TestDb db = Db(17,
