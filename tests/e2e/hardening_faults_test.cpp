@@ -490,6 +490,7 @@ TEST_P(ServerGone, DuringCheck)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerGone, ::testing::ValuesIn(Postgres()), vt::EngineParamName());
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ServerGone);
 
 /*** A full disk (SQLite) ***/
 
