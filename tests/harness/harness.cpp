@@ -149,6 +149,7 @@ RunResult RunTool(const std::vector<std::string> &args, const RunOptions &opt)
    RunResult result;
    std::string tool = ToolPath();
    std::vector<std::string> env = ChildEnvironment(opt);
+   std::string cwd = opt.cwd.empty() ? TempDir() : opt.cwd;
 
    int errPipe[2], outPipe[2] = { -1, -1 };
    int fdMaster = -1, fdSlave = -1;
@@ -181,6 +182,8 @@ RunResult RunTool(const std::vector<std::string> &args, const RunOptions &opt)
    if (pid == 0)
    {
       setsid();
+      if (chdir(cwd.c_str()) != 0)
+         _exit(126);
       int fdNull = open("/dev/null", O_RDONLY);
       dup2(fdNull, 0);
       if (opt.bPty)

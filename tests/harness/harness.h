@@ -45,6 +45,9 @@ struct RunOptions
    std::string keys;
    /* Extra environment entries, "NAME=value". */
    std::vector<std::string> env;
+   /* Working folder of the run; empty: a fresh temporary folder, so that
+      files the tool writes to its current folder never land in the tree. */
+   std::string cwd;
    /* Seconds before the run is killed and the test fails. */
    int timeoutSec = 120;
 };
