@@ -43,7 +43,14 @@ int32_t ReadConfigInt(const char *pszName, int32_t nDefault)
    char szText[64];
    if (ReadConfigString(pszName, szText, sizeof(szText), "") != 1)
       return nDefault;
-   return (int32_t)strtol(szText, NULL, 0);
+   // Beyond 32 bits the value stops at the nearest limit, as the database
+   // library's readers do, instead of wrapping round into a plausible number.
+   long long nValue = strtoll(szText, NULL, 0);
+   if (nValue > INT32_MAX)
+      return INT32_MAX;
+   if (nValue < INT32_MIN)
+      return INT32_MIN;
+   return (int32_t)nValue;
 }
 
 uint32_t ReadConfigUInt(const char *pszName, uint32_t nDefault)
@@ -90,6 +97,22 @@ int EnsureConfigParam(const char *pszName, const char *pszValue, int bIsVisible,
                         pszName, pszEncoded, bIsVisible, bNeedRestart);
    free(pszEncoded);
    return bFits ? ExecQuery(szQuery) : 0;
+}
+
+int ProbeConfigValue(const char *pszQuery, char *pszBuffer, int nSize)
+{
+   db_result_t hResult = DBSelect(g_hDatabase, pszQuery);
+   if (hResult == NULL)
+      return -1;
+   int nResult = 0;
+   if (DBGetNumRows(hResult) > 0)
+   {
+      DBGetField(hResult, 0, 0, pszBuffer, nSize);
+      DecodeSQLString(pszBuffer);
+      nResult = 1;
+   }
+   DBFreeResult(hResult);
+   return nResult;
 }
 
 int ReadFormatVersion(int32_t *pnVersion)

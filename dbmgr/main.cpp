@@ -59,23 +59,15 @@ static void ReadRegistryConfigPath(char *pszPath)
  */
 static int DetectSyntax(void)
 {
-   db_result_t hResult = DBSelect(g_hDatabase, "SELECT var_value FROM config WHERE var_name='DBSyntax'");
-   if (hResult == NULL)
+   char szSyntax[SYNTAX_NAME_SIZE];
+   int nProbe = ProbeConfigValue("SELECT var_value FROM config WHERE var_name='DBSyntax'", szSyntax, sizeof(szSyntax));
+   if (nProbe < 0)
    {
       ConsolePrintf("Unable to determine database syntax\n");
       return 5;
    }
-   char szSyntax[SYNTAX_NAME_SIZE];
-   if (DBGetNumRows(hResult) > 0)
-   {
-      DBGetField(hResult, 0, 0, szSyntax, sizeof(szSyntax));
-      DecodeSQLString(szSyntax);
-   }
-   else
-   {
+   if (nProbe == 0)
       strcpy(szSyntax, "UNKNOWN");
-   }
-   DBFreeResult(hResult);
 
    for (int i = 0; i < DIALECT_COUNT; i++)
    {

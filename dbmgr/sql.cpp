@@ -24,17 +24,23 @@ const char *g_sqlTypeNames[DIALECT_COUNT][2] =
 /* How much of an over-long statement is shown when it is refused. */
 #define LONG_STATEMENT_SHOWN 200
 
-/* The two-line display of a failed statement. */
-static void ShowFailedStatement(const char *pszError, const char *pszQuery)
+/* The second line of every failure display: the statement in yellow.  It
+   may hold text copied from rows, so control characters are shown. */
+static void ShowStatementLine(const char *pszQuery)
 {
-   // Both may hold text copied from rows: control characters are shown.
-   ConsoleWrite("SQL query failed (");
-   ConsoleWriteText(pszError);
-   ConsoleWrite("):\n");
    ConsoleSetColor(CONSOLE_YELLOW);
    ConsoleWriteText(pszQuery);
    ConsoleWrite("\n");
    ConsoleSetColor(CONSOLE_GREY);
+}
+
+/* The two-line display of a failed statement. */
+static void ShowFailedStatement(const char *pszError, const char *pszQuery)
+{
+   ConsoleWrite("SQL query failed (");
+   ConsoleWriteText(pszError);
+   ConsoleWrite("):\n");
+   ShowStatementLine(pszQuery);
 }
 
 /* Replaces the type macros of the current syntax, in place. */
@@ -65,10 +71,7 @@ int FormatSql(char *pszBuffer, size_t nSize, const char *pszFormat, ...)
       strcat(szShown, "...");
    ConsolePrintf("SQL query failed (statement is too long: %d characters, the limit is %d):\n", nLength,
                  (int)nSize - 1);
-   ConsoleSetColor(CONSOLE_YELLOW);
-   ConsoleWriteText(szShown);
-   ConsoleWrite("\n");
-   ConsoleSetColor(CONSOLE_GREY);
+   ShowStatementLine(szShown);
    return 0;
 }
 
@@ -81,10 +84,7 @@ db_result_t SelectQuery(const char *pszQuery)
    if (hResult == NULL)
    {
       ConsolePrintf("SQL query failed:\n");
-      ConsoleSetColor(CONSOLE_YELLOW);
-      ConsoleWriteText(pszQuery);
-      ConsoleWrite("\n");
-      ConsoleSetColor(CONSOLE_GREY);
+      ShowStatementLine(pszQuery);
    }
    return hResult;
 }

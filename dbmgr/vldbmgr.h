@@ -103,6 +103,15 @@ int EnsureConfigParam(const char *pszName, const char *pszValue, int bIsVisible,
                       int bNeedRestart, int bOverwrite);
 
 /*
+ * ProbeConfigValue - one of the tool's probes of its own config rows: runs
+ * pszQuery (a select of var_value) directly, neither traced nor shown when
+ * it fails.  Returns 1 when a row was read into pszBuffer (nSize bytes, cut
+ * to fit, then decoded), 0 when there is no row, -1 when the select failed;
+ * pszBuffer is left alone unless 1 is returned.
+ */
+int ProbeConfigValue(const char *pszQuery, char *pszBuffer, int nSize);
+
+/*
  * ReadFormatVersion - the DBFormatVersion probe (not traced, failure silent).
  * Returns 1 when the select succeeded; *pnVersion is the stored version, or
  * 0 when the select failed or found no row.

@@ -115,6 +115,45 @@ static int DeleteUnlinkedNode(uint32_t dwId)
 }
 
 /*
+ * CheckObjectProperties - the properties test of stages 1 to 3 for object
+ * dwId, shown to the user as pszKind ("node", "interface", ...).  Reads the
+ * name into pszName (OBJECT_NAME_SIZE characters; the empty text when no
+ * row was read) and, when pbDeleted is given, the deleted flag.  A missing
+ * row is a problem: the placeholder row is offered.  Returns 1 when the row
+ * was read, 0 when it is missing or the select failed.
+ */
+static int CheckObjectProperties(uint32_t dwId, const char *pszKind, char *pszName, int *pbDeleted)
+{
+   char szQuery[1024];
+   int bRead = 0;
+
+   pszName[0] = 0;
+   db_result_t hProps = NULL;
+   if (FormatSql(szQuery, 256, "SELECT name,is_deleted FROM object_properties WHERE object_id=%d", (int)dwId))
+      hProps = SelectQuery(szQuery);
+   if (hProps == NULL)
+      return 0;
+   if (DBGetNumRows(hProps) > 0)
+   {
+      DBGetField(hProps, 0, 0, pszName, OBJECT_NAME_SIZE);
+      if (pbDeleted != NULL)
+         *pbDeleted = (DBGetFieldLong(hProps, 0, 1) != 0);
+      bRead = 1;
+   }
+   else
+   {
+      g_nErrorsFound++;
+      ConsolePrintf("\rMissing %s object %d properties. Create? (Y/N) ", pszKind, (int)dwId);
+      if (AskYesNo() &&
+          RUN_REPAIR(szQuery, sizeof(szQuery), PLACEHOLDER_COLUMNS "(%d,'lost_%s_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000')",
+                     (int)dwId, pszKind, (int)dwId))
+         g_nErrorsFixed++;
+   }
+   DBFreeResult(hProps);
+   return bRead;
+}
+
+/*
  * VerifyNodeObjects - every node needs a properties row, and a live node
  * with a primary address must be linked to a subnet.  The subnet test needs
  * the node's own properties row (its deleted flag and name): a node whose
@@ -134,33 +173,8 @@ void VerifyNodeObjects(void)
       for (int i = 0; i < nRows; i++)
       {
          uint32_t dwId = DBGetFieldULong(hNodes, i, 0);
-         int bHaveProperties = 0;
          int bDeleted = 0;
-
-         szName[0] = 0;
-         db_result_t hProps = NULL;
-         if (FormatSql(szQuery, 256, "SELECT name,is_deleted FROM object_properties WHERE object_id=%d",
-                       (int)dwId))
-            hProps = SelectQuery(szQuery);
-         if (hProps != NULL)
-         {
-            if (DBGetNumRows(hProps) > 0)
-            {
-               DBGetField(hProps, 0, 0, szName, sizeof(szName));
-               bDeleted = (DBGetFieldLong(hProps, 0, 1) != 0);
-               bHaveProperties = 1;
-            }
-            else
-            {
-               g_nErrorsFound++;
-               ConsolePrintf("\rMissing node object %d properties. Create? (Y/N) ", (int)dwId);
-               if (AskYesNo() &&
-                   RUN_REPAIR(szQuery, sizeof(szQuery), PLACEHOLDER_COLUMNS
-                             "(%d,'lost_node_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000')", (int)dwId, (int)dwId))
-                  g_nErrorsFixed++;
-            }
-            DBFreeResult(hProps);
-         }
+         int bHaveProperties = CheckObjectProperties(dwId, "node", szName, &bDeleted);
 
          if (!bHaveProperties || bDeleted)
             continue;
@@ -211,29 +225,7 @@ void VerifyNodeChildren(const char *pszKind, const char *pszTable)
          uint32_t dwId = DBGetFieldULong(hObjects, i, 0);
          uint32_t dwNodeId = DBGetFieldULong(hObjects, i, 1);
 
-         szName[0] = 0;
-         db_result_t hProps = NULL;
-         if (FormatSql(szQuery, 256, "SELECT name,is_deleted FROM object_properties WHERE object_id=%d",
-                       (int)dwId))
-            hProps = SelectQuery(szQuery);
-         if (hProps != NULL)
-         {
-            if (DBGetNumRows(hProps) > 0)
-            {
-               DBGetField(hProps, 0, 0, szName, sizeof(szName));
-            }
-            else
-            {
-               g_nErrorsFound++;
-               ConsolePrintf("\rMissing %s object %d properties. Create? (Y/N) ", pszKind, (int)dwId);
-               if (AskYesNo() &&
-                   RUN_REPAIR(szQuery, sizeof(szQuery), PLACEHOLDER_COLUMNS
-                             "(%d,'lost_%s_%d',5,0,0,1,0,0,0,0,0,0,0,'00000000')",
-                             (int)dwId, pszKind, (int)dwId))
-                  g_nErrorsFixed++;
-            }
-            DBFreeResult(hProps);
-         }
+         CheckObjectProperties(dwId, pszKind, szName, NULL);
 
          db_result_t hParent = NULL;
          if (FormatSql(szQuery, 256, "SELECT name FROM object_properties WHERE object_id=%d AND is_deleted=0",

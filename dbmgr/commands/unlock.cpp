@@ -10,31 +10,18 @@
 
 #include <string.h>
 
-/* Reads row 0, column 0 of a config probe into a LOCK_TEXT_SIZE buffer, decoded. */
-static int ReadLockRow(const char *pszQuery, char *pszBuffer)
-{
-   db_result_t hResult = DBSelect(g_hDatabase, pszQuery);
-   if (hResult == NULL)
-      return 0;
-   int bFound = DBGetNumRows(hResult) > 0;
-   if (bFound)
-   {
-      DBGetField(hResult, 0, 0, pszBuffer, LOCK_TEXT_SIZE);
-      DecodeSQLString(pszBuffer);
-   }
-   DBFreeResult(hResult);
-   return bFound;
-}
-
 int ReadDatabaseLock(char *pszHolder, char *pszInfo)
 {
    pszHolder[0] = 0;
    pszInfo[0] = 0;
-   if (!ReadLockRow("SELECT var_value FROM config WHERE var_name='DBLockStatus'", pszHolder))
+   if (ProbeConfigValue("SELECT var_value FROM config WHERE var_name='DBLockStatus'", pszHolder, LOCK_TEXT_SIZE) != 1)
+   {
+      pszHolder[0] = 0;
       return 0;
+   }
    if (strcmp(pszHolder, "UNLOCKED") == 0)
       return 0;
-   if (!ReadLockRow("SELECT var_value FROM config WHERE var_name='DBLockInfo'", pszInfo))
+   if (ProbeConfigValue("SELECT var_value FROM config WHERE var_name='DBLockInfo'", pszInfo, LOCK_TEXT_SIZE) != 1)
       pszInfo[0] = 0;
    return 1;
 }

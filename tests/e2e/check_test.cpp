@@ -92,6 +92,7 @@ TEST_P(CheckTest, EmptyTablesPass)
    vt::TestDb db = MaintDb(GetParam());
    vt::RunResult r = vt::Run(db, { "-f", "check" });
    EXPECT_EQ(r.out, Head() + PassedStages(1, 6) + "Database doesn't contain any errors\nDatabase check completed\n");
+   EXPECT_EQ(r.status, 0);
 }
 
 /* One kind of problem, repaired under -f: the stage output, and the rows afterwards. */

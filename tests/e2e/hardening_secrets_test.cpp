@@ -77,23 +77,33 @@ TEST_P(Secrets, ConnectionFailures)
 TEST_P(Secrets, TracedCommands)
 {
    vt::TestDb db = vt::InitDb(GetParam());
+   // SQLite takes any password: give it the marked one.  A server needs its
+   // own, which is then the text that must not show.
+   std::string config = db.config;
+   std::string password = kSecret;
+   if (GetParam() == vt::Engine::SQLite)
+   {
+      config = ConfigWith(db, kSecret, false);
+   }
+   else
+   {
+      std::smatch m;
+      std::string text = vt::ReadFile(db.config);
+      ASSERT_TRUE(std::regex_search(text, m, std::regex("DBPassword = ([^\n]+)")));
+      password = m[1];
+      if (password.size() > 2 && password.front() == '"' && password.back() == '"')
+         password = password.substr(1, password.size() - 2);
+   }
    for (const char *command : { "check", "reindex", "unlock", "upgrade" })
    {
-      vt::RunResult r = vt::Run(db, { "-t", "-f", command });
+      vt::RunResult r = vt::RunTool({ "-c", config, "-t", "-f", command });
       EXPECT_EQ(r.status, 0) << command;
-      std::string password = vt::ReadFile(db.config);
-      size_t pos = password.find("DBPassword = ");
-      if (pos != std::string::npos)
+      if (std::string(command) == "check" || std::string(command) == "reindex")
       {
-         password = password.substr(pos + 13, password.find('\n', pos) - pos - 13);
-         if (password.size() > 2 && password.front() == '"')
-            password = password.substr(1, password.size() - 2);
-         if (!password.empty())
-         {
-            EXPECT_EQ(r.out.find(password), std::string::npos) << command;
-            EXPECT_EQ(r.err.find(password), std::string::npos) << command;
-         }
+         EXPECT_NE(r.out.find(">>> "), std::string::npos) << command << ": nothing traced";
       }
+      EXPECT_EQ(r.out.find(password), std::string::npos) << command;
+      EXPECT_EQ(r.err.find(password), std::string::npos) << command;
    }
 }
 

@@ -187,12 +187,13 @@ TEST_F(StatementTest, ConfigReaders)
 {
    vt::Exec(db, "INSERT INTO config VALUES ('Hex','0x10',1,0),('Oct','010',1,0),('Junk','12abc',1,0),"
                 "('Empty','#00',1,0),('Max','4294967295',1,0),('Text','a#27b#0Ac',1,0),"
-                "('Long','0123456789',1,0);");
+                "('Long','0123456789',1,0),('Huge','4294967379',1,0),('Tiny','-9999999999',1,0);");
    struct
    {
       const char *name;
       int32_t value;
-   } ints[] = { { "Hex", 16 }, { "Oct", 8 }, { "Junk", 12 }, { "Empty", 0 }, { "Missing", -5 } };
+   } ints[] = { { "Hex", 16 }, { "Oct", 8 }, { "Junk", 12 }, { "Empty", 0 }, { "Missing", -5 },
+                { "Huge", INT32_MAX }, { "Tiny", INT32_MIN } };
    g_bTraceQueries = 0;
    for (const auto &c : ints)
       EXPECT_EQ(ReadConfigInt(c.name, -5), c.value) << c.name;
